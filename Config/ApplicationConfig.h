@@ -1,0 +1,48 @@
+#pragma once
+// Persistent application settings (section "Skyvane" of the settings store)
+// and the run-time flags the application object sets.
+#include <string>
+
+#include "Common/CustomIniFile.h"
+#include "Config/LidarConfig.h"
+
+namespace OrlaqLidar {
+
+class TApplicationConfig {
+ public:
+  // store: the settings store opened on the product root ("SOFTWARE\Orlaq").
+  bool Load(const TCustomIniFile& store);
+  bool Save(TCustomIniFile& store) const;
+  // Reads the instrument definition from its file; the setup and the
+  // calibrations join here as they arrive.
+  bool LoadInstrument(const TCustomIniFile& store, const TCustomIniFile& definition);
+
+  std::string DefinitionText;
+  TLidarConfig LidarConfig;
+  // Profile processing settings: mask of the S, B, A, O, R2 levels and
+  // profile time in seconds.
+  int ProcessingMask = 55;
+  int ProfileTime = 60;
+
+  bool DebugMode = false;
+  bool FullRange = false;
+  bool AutoConnect = true;
+  bool LogToFile = false;
+  bool AcquisitionMode = true;
+  bool ExportMode = false;
+  bool BatchExport = false;
+  bool AutoExport = false;
+  bool AutoPower = false;
+  bool EnableAirins = false;
+  std::string LogFolder;
+  std::string ApplicationFolder;
+  std::string StartFolder;
+  std::string ConfigFolder;
+  std::string DataFolder;
+  std::string CurrentInstrument;
+  int TimerPeriod = 100;
+
+  static constexpr const char* Section = "Skyvane";
+};
+
+}  // namespace OrlaqLidar

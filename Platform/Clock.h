@@ -1,0 +1,47 @@
+#pragma once
+// Time is injected: the kernel asks its clock, never the system, so that
+// tests run in simulated time and never sleep.
+#include <chrono>
+#include <cstdint>
+
+#include "Common/DateTime.h"
+
+namespace OrlaqLidar {
+
+class TClock {
+ public:
+  virtual ~TClock() = default;
+  // UTC now as a date-time value.
+  virtual TDateTime NowUTC() const = 0;
+  // Monotonic milliseconds for time-outs and periods; unaffected by clock steps.
+  virtual uint64_t TickMs() const = 0;
+};
+
+class TSystemClock : public TClock {
+ public:
+  TDateTime NowUTC() const override { return SystemNowUTC(); }
+  uint64_t TickMs() const override {
+    using namespace std::chrono;
+    return static_cast<uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+  }
+};
+
+// Simulated time for tests: only moves when told to.
+class TManualClock : public TClock {
+ public:
+  explicit TManualClock(TDateTime start = EncodeDateTime(2026, 6, 15, 12, 0, 0)) : now_(start) {}
+  TDateTime NowUTC() const override { return now_; }
+  uint64_t TickMs() const override { return tickMs_; }
+  void AdvanceMs(uint64_t ms) {
+    tickMs_ += ms;
+    now_ += static_cast<double>(ms) / MsPerDay;
+  }
+  // Steps the wall clock only, as an operator or NTP would.
+  void SetNow(TDateTime t) { now_ = t; }
+
+ private:
+  TDateTime now_;
+  uint64_t tickMs_ = 1000000;
+};
+
+}  // namespace OrlaqLidar

@@ -1,0 +1,35 @@
+#pragma once
+// The main loop on Qt's event loop (QCoreApplication without a display,
+// QApplication in the GUI). Must be created on the main thread after the
+// Q*Application.
+#include <QObject>
+#include <QTimer>
+#include <map>
+#include <memory>
+
+#include "Platform/MainLoop.h"
+
+namespace OrlaqLidar {
+
+class TQtMainLoop : public QObject, public TMainLoop {
+  Q_OBJECT
+ public:
+  TQtMainLoop();
+  ~TQtMainLoop() override;
+
+  void Post(std::function<void()> fn) override;
+  TTimerId StartTimer(int periodMs, std::function<void()> fn) override;
+  void StopTimer(TTimerId id) override;
+  void SetIdleHandler(std::function<bool()> fn) override;
+  void Quit(int exitCode) override;
+  // Runs the Qt event loop until Quit; returns the exit code.
+  int Run();
+
+ private:
+  std::map<TTimerId, std::unique_ptr<QTimer>> timers_;
+  TTimerId nextId_ = 1;
+  std::function<bool()> idle_;
+  QTimer idleTimer_;
+};
+
+}  // namespace OrlaqLidar
