@@ -92,7 +92,7 @@ std::string FormatFloat(double v) {
   if (std::isnan(v)) return "NAN";
   if (std::isinf(v)) return v > 0 ? "INF" : "-INF";
   char buf[64];
-  auto [p, ec] = std::to_chars(buf, buf + sizeof buf, v);
+  auto [p, ec] = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general);
   (void)ec;
   return std::string(buf, p);
 }

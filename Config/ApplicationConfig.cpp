@@ -37,6 +37,9 @@ bool TApplicationConfig::Load(const TCustomIniFile& store) {
   AutoExport = store.ReadBool(Section, "AutoExport", AutoExport);
   AutoPower = store.ReadBool(Section, "AutoPower", AutoPower);
   EnableAirins = store.ReadBool(Section, "EnableAirins", EnableAirins);
+
+  ExportFolder = store.ReadString(ExportSection, "Folder", ExportFolder);
+  if (ExportFolder.empty()) ExportFolder = Under(StartFolder, "ExportData");
   return true;
 }
 
@@ -56,6 +59,7 @@ bool TApplicationConfig::Save(TCustomIniFile& store) const {
   store.WriteBool(Section, "AutoExport", AutoExport);
   store.WriteBool(Section, "AutoPower", AutoPower);
   store.WriteBool(Section, "EnableAirins", EnableAirins);
+  store.WriteString(ExportSection, "Folder", ExportFolder);
   store.UpdateFile();
   return true;
 }

@@ -40,9 +40,13 @@ class TApplicationConfig {
   std::string ConfigFolder;
   std::string DataFolder;
   std::string CurrentInstrument;
+  // Base folder of the export files (key "Folder" of "Skyvane\Export"); the
+  // rest of the export settings join with the export subsystem.
+  std::string ExportFolder;
   int TimerPeriod = 100;
 
   static constexpr const char* Section = "Skyvane";
+  static constexpr const char* ExportSection = "Skyvane\\Export";
 };
 
 }  // namespace OrlaqLidar

@@ -2,12 +2,18 @@
 
 #include <filesystem>
 
+#include "Common/LogHook.h"
 #include "Platform/Services.h"
 
 namespace OrlaqLidar {
 
 TErrorLogger& TErrorLogger::Instance() {
-  static TErrorLogger logger;
+  static TErrorLogger& logger = *[] {
+    static TErrorLogger instance;
+    // Common and Config report through the hook; it leads here.
+    SetLogHook([](const std::string& text) { instance.Log(text); });
+    return &instance;
+  }();
   return logger;
 }
 

@@ -1,0 +1,164 @@
+#include "kernel/LidarApplication.h"
+
+#include <filesystem>
+
+#include "Common/FileUtils.h"
+#include "Common/IniFile.h"
+#include "Common/StringUtils.h"
+#include "Platform/Services.h"
+#include "Platform/SettingsStore.h"
+#include "kernel/ErrorLogger.h"
+
+namespace OrlaqLidar {
+
+namespace fs = std::filesystem;
+
+namespace {
+std::unique_ptr<TLidarApplication>& InstanceSlot() {
+  static std::unique_ptr<TLidarApplication> instance;
+  return instance;
+}
+}  // namespace
+
+TLidarApplication* TLidarApplication::GetInstance() {
+  auto& slot = InstanceSlot();
+  if (!slot) slot.reset(new TLidarApplication());
+  return slot.get();
+}
+
+void TLidarApplication::DestroyInstance() { InstanceSlot().reset(); }
+
+TLidarApplication::~TLidarApplication() { Exit(); }
+
+std::string TLidarApplication::Usage() {
+  return "usage: skyvane [switches] [file.skv2 ...]\n"
+         "  -MODEL <file>      instrument definition file (in the configuration folder) for this run\n"
+         "  -SIMULATE          drive the built-in simulated instrument\n"
+         "  -HEADLESS          acquire without windows (field station)\n"
+         "  -DURATION=<s>      a headless run stops by itself after <s> seconds\n"
+         "  -EXPORT            batch export of the named files, then exit\n"
+         "  -EXPCONFIG <file>  batch export settings (INI)\n"
+         "  -DEBUG             accepted, no effect\n"
+         "  -HELP              this text\n"
+         "Switches are case-insensitive and may start with '-' or '--'.\n";
+}
+
+bool TLidarApplication::ParseCommandLine(const std::vector<std::string>& args) {
+  Config.ExportMode = false;
+  Config.BatchExport = false;
+  bool result = true;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg.empty()) continue;
+    // On this platform "/" starts an absolute path, never a switch.
+    if (arg[0] != '-') {
+      std::error_code ec;
+      if (fs::is_regular_file(arg, ec)) {
+        CommandLineFiles.push_back(arg);
+        result = false;
+      }
+      continue;
+    }
+    std::string sw = arg.substr(arg.size() > 1 && arg[1] == '-' ? 2 : 1);
+    const std::string upper = UpperCase(sw);
+    const bool hasNext = i + 1 < args.size();
+    if (upper == "DEBUG") {
+    } else if (upper == "EXPORT") {
+      Config.ExportMode = true;
+      Config.BatchExport = true;
+      Config.AcquisitionMode = false;
+    } else if (upper == "MODEL") {
+      if (hasNext) Options.Model = args[++i];
+    } else if (upper.rfind("EXP", 0) == 0) {
+      // Every other "EXP..." switch carries a value for the batch export.
+      if (hasNext) {
+        ++i;
+        if (upper == "EXPCONFIG") Options.ExportConfigFile = args[i];
+      }
+    } else if (upper == "SIMULATE") {
+      Options.Simulate = true;
+    } else if (upper == "HEADLESS") {
+      Options.Headless = true;
+    } else if (upper.rfind("DURATION=", 0) == 0) {
+      auto seconds = TryParseDouble(sw.substr(9));
+      if (seconds && *seconds > 0)
+        Options.DurationSeconds = *seconds;
+      else
+        Options.UnknownSwitches.push_back(arg);
+    } else if (upper == "HELP" || upper == "H" || upper == "?") {
+      Options.Help = true;
+    } else {
+      Options.UnknownSwitches.push_back(arg);
+    }
+  }
+  return result;
+}
+
+TCustomIniFile& TLidarApplication::Store() {
+  if (!store_) store_ = OpenSettingsStore();
+  return *store_;
+}
+
+void TLidarApplication::SetStore(std::unique_ptr<TCustomIniFile> store) { store_ = std::move(store); }
+
+std::string TLidarApplication::DefinitionPath() const {
+  return (fs::path(Config.ConfigFolder) / Config.CurrentInstrument).string();
+}
+
+bool TLidarApplication::LoadConfig() {
+  Config.Load(Store());
+  if (!Options.Model.empty()) Config.CurrentInstrument = Options.Model;
+  definitionLoaded_ = false;
+  if (Config.CurrentInstrument.empty()) return false;
+  const std::string path = DefinitionPath();
+  std::error_code ec;
+  if (!fs::is_regular_file(path, ec)) return false;
+  Config.LidarConfig.Clear();
+  TIniFile definition(path);
+  Config.LoadInstrument(Store(), definition);
+  Config.DefinitionText = ReadTextFile(path).value_or(std::string());
+  definitionLoaded_ = true;
+  return true;
+}
+
+void TLidarApplication::SaveConfig() { Config.Save(Store()); }
+
+void TLidarApplication::SetFolders(const std::string& dataFolder, const std::string& exportFolder,
+                                   const std::string& configFolder, const std::string& logFolder) {
+  auto update = [this](const std::string& value, std::string& current, const char* section, const char* key) {
+    if (value.empty()) return;
+    const std::string folder = StripTrailingSeparators(value);
+    if (folder == current) return;
+    Store().WriteString(section, key, folder);
+    current = folder;
+  };
+  update(dataFolder, Config.DataFolder, "Skyvane", "DataFolder");
+  update(logFolder, Config.LogFolder, "Skyvane", "LogFolder");
+  update(exportFolder, Config.ExportFolder, "Skyvane\\Export", "Folder");
+  update(configFolder, Config.ConfigFolder, "Skyvane", "ConfigFolder");
+  Store().UpdateFile();
+}
+
+bool TLidarApplication::Init(bool acquisitionMode) {
+  Config.AcquisitionMode = acquisitionMode;
+  LoadConfig();
+  Config.TimerPeriod = 100;
+  if (TMainLoop* loop = Services().Loop) {
+    timerLoop_ = loop;
+    timerId_ = loop->StartTimer(Config.TimerPeriod, [this] { OnTimer(); });
+  }
+  return true;
+}
+
+void TLidarApplication::OnTimer() {}
+
+bool TLidarApplication::Exit() {
+  if (timerLoop_ && timerId_) timerLoop_->StopTimer(timerId_);
+  timerLoop_ = nullptr;
+  timerId_ = 0;
+  Config.LidarConfig.Clear();
+  definitionLoaded_ = false;
+  return true;
+}
+
+}  // namespace OrlaqLidar
