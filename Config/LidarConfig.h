@@ -32,6 +32,10 @@ class TLidarConfig {
   TListChannelConfig Channels;
   std::map<int, std::unique_ptr<TGroupConfig>> Groups;
   TAirinsConfig AirinsConfig;
+
+ private:
+  // The first channel with that identifier, whatever its type.
+  TChannelConfig* FirstChannel(int recordId) const;
 };
 
 }  // namespace OrlaqLidar

@@ -1,0 +1,150 @@
+#include "Config/LidarConfig.h"
+
+#include "Common/StringUtils.h"
+#include "Platform/Services.h"
+
+namespace OrlaqLidar {
+
+namespace {
+
+const int kMaxInfoKeys = 14;
+
+std::string CodeOfName(const std::string& name) {
+  std::string code;
+  for (char c : UpperCase(name))
+    if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z')) code += c;
+  return code;
+}
+
+bool Reject(const TCustomIniFile& ini, const std::string& text) {
+  Services().Prompt->ShowWarning("Error in file <" + ini.FileName() + ">\n" + text);
+  return false;
+}
+
+}  // namespace
+
+void TLidarConfig::Clear() {
+  Channels.clear();
+  Groups.clear();
+  Name.clear();
+  Code.clear();
+  Airins = false;
+  MonitorTimeData = 0;
+  // The INS keys default to their current values: another file's must not leak in.
+  AirinsConfig = TAirinsConfig();
+}
+
+bool TLidarConfig::Load(const TCustomIniFile& ini) {
+  // A repeated section would hide the second one from every read.
+  const std::vector<std::string> sections = ini.ReadSections();
+  for (size_t i = 0; i < sections.size(); ++i)
+    for (size_t j = i + 1; j < sections.size(); ++j)
+      if (sections[i] == sections[j])
+        return Reject(ini, "Two sections have the same name [" + sections[i] + "]");
+
+  Name = ini.ReadString("General", "Name", "Unknown");
+  Code = ini.ReadString("General", "Code", CodeOfName(Name));
+
+  const bool boardLayout = ini.SectionExists("Electronic");
+  const std::string instrumentSection = boardLayout ? "Electronic" : "Instruments";
+  Airins = ini.ReadBool(instrumentSection, "Airins", false);
+  MonitorTimeData = ini.ReadInteger(instrumentSection, "MonitorTimeData", 800);
+
+  for (int n = 1;; ++n) {
+    const std::string section = "ChannelGroup" + std::to_string(n);
+    if (!ini.SectionExists(section)) break;
+    const int id = ini.ReadInteger(section, "GroupID", -1);
+    if (id < 0) break;
+    if (Groups.count(id))
+      return Reject(ini, "Two groups have the same GroupID=" + std::to_string(id) + " : " + section +
+                             " and a previous one");
+    auto group = std::make_unique<TGroupConfig>(id);
+    group->Load(ini, section);
+    Groups.emplace(id, std::move(group));
+  }
+
+  for (int n = 1;; ++n) {
+    // The board layout has exactly one channel, described in [Electronic].
+    const std::string section = boardLayout ? instrumentSection : "Channel" + std::to_string(n);
+    if (!boardLayout && !ini.SectionExists(section)) break;
+    auto channel = std::make_unique<TChannelConfig>();
+    channel->Load(ini, section, boardLayout);
+
+    if (const TChannelConfig* earlier = FirstChannel(channel->RecordID);
+        earlier && (earlier->Type() == TChannelType::Lidar || earlier->Type() == TChannelType::Monitor))
+      return Reject(ini, "[" + section + "] have same RecordID=" + std::to_string(channel->RecordID) +
+                             " than a previous channel!");
+    if (!Groups.count(channel->GroupID))
+      return Reject(ini, "[" + section + "] have a unknown GroupeID=" + std::to_string(channel->GroupID));
+    for (const auto& earlier : Channels) {
+      if (!channel->USBDescriptor.empty() && SameText(channel->USBDescriptor, earlier->USBDescriptor))
+        return Reject(ini, "[" + section + "] have same USBDescriptor <" + earlier->USBDescriptor +
+                               "> than channel with RecordID=" + std::to_string(earlier->RecordID) + " !");
+      if (SameText(channel->Name, earlier->Name))
+        return Reject(ini, "[" + section + "] have same Name <" + earlier->Name + "> than channel with RecordID=" +
+                               std::to_string(earlier->RecordID) + " !");
+    }
+
+    if (!boardLayout) {
+      for (int k = 1; k <= kMaxInfoKeys; ++k) {
+        const auto text = ini.Read(section, "CH" + std::to_string(k));
+        if (!text) continue;
+        auto info = std::make_unique<TInfoDescription>();
+        info->Index = k - 1;
+        info->Parse(*text);
+        channel->InfoDescriptions.push_back(std::move(info));
+      }
+    } else if (ini.SectionExists("InfoBytes")) {
+      const std::string key = "LaserFrequ.";
+      auto info = std::make_unique<TInfoDescription>();
+      info->Parse(ini.ReadString("InfoBytes", key, ""));
+      info->Parse("NAME:" + key + "," + info->Text);
+      channel->InfoDescriptions.push_back(std::move(info));
+    }
+
+    Channels.push_back(std::move(channel));
+    if (boardLayout) break;
+  }
+
+  if (Airins) AirinsConfig.Load(ini);
+  return true;
+}
+
+TChannelConfig* TLidarConfig::FirstChannel(int recordId) const {
+  for (const auto& c : Channels)
+    if (c->RecordID == recordId) return c.get();
+  return nullptr;
+}
+
+TChannelType TLidarConfig::ChannelType(int recordId) const {
+  if (Airins && recordId == AirinsConfig.RecordID) return TChannelType::Ins;
+  const TChannelConfig* c = FirstChannel(recordId);
+  return c ? c->Type() : TChannelType::Unknown;
+}
+
+TChannelConfig* TLidarConfig::FindChannel(int recordId) const {
+  const TChannelType t = ChannelType(recordId);
+  return t == TChannelType::Lidar || t == TChannelType::Monitor ? FirstChannel(recordId) : nullptr;
+}
+
+int TLidarConfig::LidarChannelCount() const {
+  int n = 0;
+  for (const auto& c : Channels)
+    if (c->Type() == TChannelType::Lidar) ++n;
+  return n;
+}
+
+int TLidarConfig::MonitorChannelCount() const {
+  int n = 0;
+  for (const auto& c : Channels)
+    if (c->Type() == TChannelType::Monitor) ++n;
+  return n;
+}
+
+bool TLidarConfig::GroupHasLaserCmd(int groupId) const {
+  for (const auto& c : Channels)
+    if ((groupId == 0 || c->GroupID == groupId) && c->HasLaserCmd != 0) return true;
+  return false;
+}
+
+}  // namespace OrlaqLidar
