@@ -5,7 +5,8 @@ namespace OrlaqLidar {
 TStatus::TStatus(std::string name, std::string text) : Text(std::move(text)), Name(std::move(name)) {}
 
 void TStatus::Notify(TState::ChangeRaison reason) {
-  if (OnChange) OnChange(this, reason);
+  // Only the reasons the owner reports are passed on; the value is stored anyway.
+  if (OnChange && (reason & ChangeMask)) OnChange(this, reason);
 }
 
 void TStatus::SetConnectState(uint8_t v) {

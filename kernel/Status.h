@@ -58,6 +58,7 @@ class TStatus {
   TStatusCallback OnChange;
   std::string Text;
   std::string Name;
+  // Reasons that are notified; changes of other kinds are stored silently.
   TState::ChangeRaison ChangeMask = 31;
   TListStatus* Children = nullptr;  // not owned
 

@@ -40,6 +40,22 @@ TEST(Status, NotifiesEachRealChangeOnceWithItsReason) {
   EXPECT_EQ(s.ReplayState(), 0);
 }
 
+TEST(Status, OnlyTheReasonsOfTheChangeMaskAreNotified) {
+  TStatus s("Lidar Protocol", "Ready");
+  s.ChangeMask = TState::Error;
+  int notices = 0;
+  s.OnChange = [&](TStatus*, TState::ChangeRaison r) {
+    EXPECT_EQ(r, TState::Error);
+    ++notices;
+  };
+  s.SetConnectState(4);
+  s.SetAcqState(3);
+  s.SetError(0x80000001);
+  EXPECT_EQ(notices, 1);
+  EXPECT_EQ(s.ConnectState(), 4);  // stored all the same
+  EXPECT_EQ(s.AcqState(), 3);
+}
+
 TEST(Status, PowerAndConnectTexts) {
   EXPECT_EQ(TStatus::PowerText(1), "Waiting Laser off");
   EXPECT_EQ(TStatus::PowerText(5), "Laser on");
