@@ -60,12 +60,20 @@ bool TApplicationConfig::Save(TCustomIniFile& store) const {
   store.WriteBool(Section, "AutoPower", AutoPower);
   store.WriteBool(Section, "EnableAirins", EnableAirins);
   store.WriteString(ExportSection, "Folder", ExportFolder);
+  Setup.Save(store, SetupSection);
   store.UpdateFile();
   return true;
 }
 
-bool TApplicationConfig::LoadInstrument(const TCustomIniFile& /*store*/, const TCustomIniFile& definition) {
-  return LidarConfig.Load(definition);
+bool TApplicationConfig::LoadInstrument(const TCustomIniFile& store, const TCustomIniFile& definition) {
+  const bool definitionLoaded = LidarConfig.Load(definition);
+  const bool setupLoaded = Setup.Load(store, SetupSection);
+  const bool calibrationsLoaded = ReloadCalibrations();
+  return definitionLoaded || setupLoaded || calibrationsLoaded;
+}
+
+bool TApplicationConfig::ReloadCalibrations() {
+  return Setup.BuildCalibrations(ConfigFolder, LidarConfig.Channels) > 0;
 }
 
 }  // namespace OrlaqLidar

@@ -5,6 +5,7 @@
 
 #include "Common/CustomIniFile.h"
 #include "Config/LidarConfig.h"
+#include "Config/LidarSetup.h"
 
 namespace OrlaqLidar {
 
@@ -13,11 +14,15 @@ class TApplicationConfig {
   // store: the settings store opened on the product root ("SOFTWARE\Orlaq").
   bool Load(const TCustomIniFile& store);
   bool Save(TCustomIniFile& store) const;
-  // Reads the instrument definition from its file; the setup and the
-  // calibrations join here as they arrive.
+  // Reads the instrument definition from its file and the setup from the
+  // store, then loads the calibrations; true when any of the three worked.
   bool LoadInstrument(const TCustomIniFile& store, const TCustomIniFile& definition);
+  // Rebuilds the calibrations from ConfigFolder and the channels of the
+  // definition; true when at least one calibration was loaded.
+  bool ReloadCalibrations();
 
   std::string DefinitionText;
+  TLidarSetup Setup;
   TLidarConfig LidarConfig;
   // Profile processing settings: mask of the S, B, A, O, R2 levels and
   // profile time in seconds.
@@ -47,6 +52,7 @@ class TApplicationConfig {
 
   static constexpr const char* Section = "Skyvane";
   static constexpr const char* ExportSection = "Skyvane\\Export";
+  static constexpr const char* SetupSection = "Skyvane\\Setup";
 };
 
 }  // namespace OrlaqLidar
