@@ -1,0 +1,26 @@
+#include "Platform/UsbEvent.h"
+
+#include <chrono>
+
+namespace OrlaqLidar {
+
+void TUsbEvent::Signal() {
+  {
+    std::lock_guard lock(mutex_);
+    signalled_ = true;
+  }
+  cv_.notify_all();
+}
+
+bool TUsbEvent::Wait(int timeoutMs) {
+  std::unique_lock lock(mutex_);
+  if (timeoutMs > 0)
+    cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return signalled_; });
+  const bool was = signalled_;
+  signalled_ = false;
+  return was;
+}
+
+bool TUsbEvent::TryWait() { return Wait(0); }
+
+}  // namespace OrlaqLidar
