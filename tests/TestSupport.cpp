@@ -41,12 +41,12 @@ TSimulatedTime::~TSimulatedTime() {
 
 fs::path SourceDir() {
   const char* s = std::getenv("SKYVANE_SOURCE_DIR");
-  return s ? fs::path(s) : fs::current_path();
+  return s ? fs::path(s) : fs::path(SKYVANE_SOURCE_DIR_DEFAULT);
 }
 
 fs::path BinDir() {
   const char* s = std::getenv("SKYVANE_BIN_DIR");
-  return s ? fs::path(s) : fs::current_path();
+  return s ? fs::path(s) : fs::path(SKYVANE_BIN_DIR_DEFAULT);
 }
 
 }  // namespace OrlaqLidar::Test
