@@ -1,15 +1,23 @@
 // Entry point of the program.
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <clocale>
+#include <csignal>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "Platform/Real/QtMainLoop.h"
+#include "Platform/Real/QtSocketFactory.h"
+#include "Platform/Real/UsbBackend.h"
 #include "Platform/Services.h"
 #include "Platform/SettingsStore.h"
 #include "Platform/SingleInstance.h"
+#include "Platform/UsbDriver.h"
+#include "app/HeadlessRunner.h"
 #include "app/LogPrompt.h"
+#include "app/SimulatedInstrument.h"
 #include "kernel/ErrorLogger.h"
 #include "kernel/LidarApplication.h"
 
@@ -17,11 +25,11 @@ using namespace OrlaqLidar;
 
 namespace {
 
-std::string Summary(const TLidarApplication& app, bool definitionLoaded) {
+std::string Summary(const TLidarApplication& app) {
   const auto& c = app.Config;
   std::string s = std::string("Skyvane: ") + (c.AcquisitionMode ? "acquisition" : "reader") + " mode, settings " +
                   SettingsFilePath() + ", ";
-  if (definitionLoaded)
+  if (app.DefinitionLoaded())
     s += "instrument \"" + c.LidarConfig.Name + "\" (" + std::to_string(c.LidarConfig.LidarChannelCount()) +
          " lidar, " + std::to_string(c.LidarConfig.MonitorChannelCount()) + " monitoring channels) from " +
          app.DefinitionPath();
@@ -30,6 +38,16 @@ std::string Summary(const TLidarApplication& app, bool definitionLoaded) {
   else
     s += "instrument definition " + app.DefinitionPath() + " not found";
   return s;
+}
+
+void OnSignal(int) { THeadlessRunner::RequestStop(); }
+
+void Shutdown(TLidarApplication* app) {
+  app->Exit();
+  TErrorLogger::Instance().FlushRepeats();
+  TErrorLogger::Instance().Detach();
+  TErrorLogger::Instance().SetSink(nullptr);
+  TLidarApplication::DestroyInstance();
 }
 
 }  // namespace
@@ -58,25 +76,82 @@ int main(int argc, char** argv) {
 
   TQtMainLoop loop;
   TLogPrompt prompt;
-  TScopedServices services(TServices{nullptr, &loop, &prompt, nullptr, nullptr});
+  TQtSocketFactory sockets;
+  TScopedServices services(TServices{nullptr, &loop, &prompt, nullptr, &sockets});
   // No message window in a run without windows: the log goes to standard
   // error rather than being lost.
   TErrorLogger::Instance().SetSink([](const std::string& line) { std::cerr << line << std::endl; });
   TErrorLogger::Instance().Attach(loop);
 
-  int exitCode = 0;
   if (app->Config.ExportMode) {
     std::cerr << "skyvane: batch export is not available in this version" << std::endl;
-    exitCode = -1;
-  } else {
-    app->Init(acquisitionMode);
-    std::cout << Summary(*app, app->DefinitionLoaded()) << std::endl;
+    Shutdown(app);
+    return -1;
+  }
+  if (!acquisitionMode) {
+    app->Init(false);
+    std::cout << Summary(*app) << std::endl;
+    std::cout << "Replay of recorded files is not available in this version; see skv2-info for their contents."
+              << std::endl;
+    Shutdown(app);
+    return 0;
   }
 
-  app->Exit();
-  TErrorLogger::Instance().FlushRepeats();
-  TErrorLogger::Instance().Detach();
-  TErrorLogger::Instance().SetSink(nullptr);
-  TLidarApplication::DestroyInstance();
+  // The instrument: the built-in simulation, or whatever SKYVANE_USB selects.
+  TSimulatedInstrument simulation;
+  std::unique_ptr<TUsbDriver> usb;
+  std::string usbError;
+  if (app->Options.Simulate) {
+    app->LoadConfig();
+    std::string definition = app->DefinitionLoaded() ? app->DefinitionPath() : TSimulatedInstrument::ShippedDefinition();
+    if (!app->DefinitionLoaded()) app->Options.Model = definition;
+    if (definition.empty() || !simulation.Start(definition)) {
+      std::cerr << "skyvane: cannot start the simulated instrument: "
+                << (definition.empty() ? "no instrument definition" : simulation.Error()) << std::endl;
+      Shutdown(app);
+      return 1;
+    }
+    if (simulation.InsPort()) {
+      app->Options.AirinsAddr = "127.0.0.1";
+      app->Options.AirinsPort = std::to_string(simulation.InsPort());
+    }
+    usb = CreateUsbDriver("virtual:" + simulation.DevicesFile().string(), usbError);
+  } else {
+    usb = CreateUsbDriverFromEnvironment(usbError);
+  }
+  if (!usb) {
+    std::cerr << "skyvane: " << usbError << std::endl;
+    Shutdown(app);
+    return 1;
+  }
+  Services().Usb = usb.get();
+
+  // There is no main window yet: every acquisition runs without windows.
+  if (!app->Options.Headless)
+    std::cout << "Skyvane: no main window in this version, running the acquisition headless" << std::endl;
+  app->Options.ForceAutoPower = true;
+  app->Init(true);
+  std::cout << Summary(*app) << std::endl;
+  if (!app->DefinitionLoaded()) {
+    Shutdown(app);
+    return 1;
+  }
+
+  int exitCode = 0;
+  {
+    THeadlessRunner runner(*app->Source(), app->Config, loop, std::cout, isatty(STDOUT_FILENO) != 0);
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+    runner.Start(app->Options.DurationSeconds);
+    const auto poll = loop.StartTimer(100, [&runner] { runner.Poll(); });
+    exitCode = loop.Run();
+    loop.StopTimer(poll);
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+  }
+
+  Shutdown(app);
+  Services().Usb = nullptr;
+  simulation.Stop();
   return exitCode;
 }

@@ -8,6 +8,8 @@
 #include "Platform/Services.h"
 #include "Platform/SettingsStore.h"
 #include "kernel/ErrorLogger.h"
+#include "kernel/LidarAcquisition.h"
+#include "kernel/LidarRecorder.h"
 
 namespace OrlaqLidar {
 
@@ -106,6 +108,12 @@ std::string TLidarApplication::DefinitionPath() const {
 }
 
 bool TLidarApplication::LoadConfig() {
+  const bool loaded = LoadSettingsAndDefinition();
+  ApplyRunOverrides();
+  return loaded;
+}
+
+bool TLidarApplication::LoadSettingsAndDefinition() {
   Config.Load(Store());
   if (!Options.Model.empty()) Config.CurrentInstrument = Options.Model;
   definitionLoaded_ = false;
@@ -121,7 +129,24 @@ bool TLidarApplication::LoadConfig() {
   return true;
 }
 
-void TLidarApplication::SaveConfig() { Config.Save(Store()); }
+void TLidarApplication::ApplyRunOverrides() {
+  stored_ = {Config.Setup.AirinsAddr, Config.Setup.AirinsPort, Config.AutoPower};
+  if (!Options.AirinsAddr.empty()) Config.Setup.AirinsAddr = Options.AirinsAddr;
+  if (!Options.AirinsPort.empty()) Config.Setup.AirinsPort = Options.AirinsPort;
+  if (Options.ForceAutoPower) Config.AutoPower = true;
+}
+
+void TLidarApplication::SaveConfig() {
+  // What this run overrides is written back as the user had it.
+  const TStoredValues running{Config.Setup.AirinsAddr, Config.Setup.AirinsPort, Config.AutoPower};
+  Config.Setup.AirinsAddr = stored_.AirinsAddr;
+  Config.Setup.AirinsPort = stored_.AirinsPort;
+  Config.AutoPower = stored_.AutoPower;
+  Config.Save(Store());
+  Config.Setup.AirinsAddr = running.AirinsAddr;
+  Config.Setup.AirinsPort = running.AirinsPort;
+  Config.AutoPower = running.AutoPower;
+}
 
 void TLidarApplication::SetFolders(const std::string& dataFolder, const std::string& exportFolder,
                                    const std::string& configFolder, const std::string& logFolder) {
@@ -147,15 +172,37 @@ bool TLidarApplication::Init(bool acquisitionMode) {
     timerLoop_ = loop;
     timerId_ = loop->StartTimer(Config.TimerPeriod, [this] { OnTimer(); });
   }
+  if (acquisitionMode) {
+    // A simulated run uses the simulator's INS whatever "EnableAirins" says.
+    auto acquisition = std::make_unique<TLidarAcquisition>(&Config, Options.Simulate);
+    acquisition->Open();
+    recorder_ = std::make_unique<TLidarRecorder>(&Config);
+    recorder_->Attach(acquisition.get());
+    source_ = std::move(acquisition);
+    source_->AddStatusConsumer(this, [this](TStatus* s, TState::ChangeRaison r) { OnStatusChange(s, r); }, 100);
+  }
   return true;
 }
 
-void TLidarApplication::OnTimer() {}
+void TLidarApplication::OnTimer() {
+  if (source_) source_->OnTimer(Services().Clock->NowUTC());
+}
+
+void TLidarApplication::OnStatusChange(TStatus* /*status*/, TState::ChangeRaison /*reason*/) {
+  // Automatic export follows the laser state once the export subsystem joins.
+}
 
 bool TLidarApplication::Exit() {
   if (timerLoop_ && timerId_) timerLoop_->StopTimer(timerId_);
   timerLoop_ = nullptr;
   timerId_ = 0;
+  recorder_.reset();
+  if (source_) {
+    source_->RemoveStatusConsumer(this);
+    source_->Stop();
+    source_->Close();
+    source_.reset();
+  }
   Config.LidarConfig.Clear();
   definitionLoaded_ = false;
   return true;

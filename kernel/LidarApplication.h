@@ -8,6 +8,8 @@
 #include "Common/CustomIniFile.h"
 #include "Config/ApplicationConfig.h"
 #include "Platform/MainLoop.h"
+#include "kernel/LidarManager.h"
+#include "kernel/LidarRecorder.h"
 
 namespace OrlaqLidar {
 
@@ -20,6 +22,11 @@ struct TCommandLineOptions {
   std::string Model;             // "MODEL": instrument definition for this run
   std::string ExportConfigFile;  // "EXPCONFIG": batch export settings
   std::vector<std::string> UnknownSwitches;
+  // Overrides for this run only, never stored: the simulator's INS stream
+  // and the laser switched on by itself in a headless run.
+  std::string AirinsAddr;
+  std::string AirinsPort;
+  bool ForceAutoPower = false;
 };
 
 class TLidarApplication {
@@ -44,6 +51,13 @@ class TLidarApplication {
 
   // Called every 100 ms by the timer that Init starts.
   void OnTimer();
+  // Status consumer of the acquisition source (priority 100).
+  void OnStatusChange(TStatus* status, TState::ChangeRaison reason);
+
+  // The acquisition source: live instrument in acquisition mode; null
+  // before Init, after Exit and (until replay exists) in reader mode.
+  TLidarManager* Source() const { return source_.get(); }
+  TLidarRecorder* Recorder() const { return recorder_.get(); }
 
   static std::string Usage();
   // Path of the current instrument definition file.
@@ -56,8 +70,18 @@ class TLidarApplication {
 
  private:
   TLidarApplication() = default;
+  bool LoadSettingsAndDefinition();
+  void ApplyRunOverrides();
+
+  struct TStoredValues {
+    std::string AirinsAddr, AirinsPort;
+    bool AutoPower = false;
+  };
+  TStoredValues stored_{"127.0.0.1", "1234", false};
 
   std::unique_ptr<TCustomIniFile> store_;
+  std::unique_ptr<TLidarManager> source_;
+  std::unique_ptr<TLidarRecorder> recorder_;
   TMainLoop* timerLoop_ = nullptr;
   TMainLoop::TTimerId timerId_ = 0;
   bool definitionLoaded_ = false;

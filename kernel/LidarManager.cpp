@@ -144,7 +144,8 @@ void TLidarManager::DispatchTrace(const std::string& source, int kind, const uin
   Compact();
 }
 
-void TLidarManager::DispatchEvent(int sourceId, int code, TDateTime time, const std::string& comment) {
+void TLidarManager::DispatchEvent(int sourceId, const std::string& code, TDateTime time,
+                                  const std::string& comment) {
   {
     TDispatchScope scope(dispatchDepth_);
     for (size_t i = 0; i < eventConsumers_.size(); ++i) {
@@ -152,7 +153,7 @@ void TLidarManager::DispatchEvent(int sourceId, int code, TDateTime time, const 
       try {
         eventConsumers_[i].Callback(sourceId, code, time, comment);
       } catch (...) {
-        SKV_LOG("Error on OnReceiveEvent(" + std::to_string(sourceId) + ":" + std::to_string(code) +
+        SKV_LOG("Error on OnReceiveEvent(" + std::to_string(sourceId) + ":" + code +
                 ") : " + What(std::current_exception()));
       }
     }
@@ -160,7 +161,8 @@ void TLidarManager::DispatchEvent(int sourceId, int code, TDateTime time, const 
   Compact();
 }
 
-void TLidarManager::SendEvent(int sourceId, TDateTime time, int code, const std::string& comment) {
+void TLidarManager::SendEvent(int sourceId, TDateTime time, const std::string& code,
+                              const std::string& comment) {
   DispatchEvent(sourceId, code, time, comment);
 }
 

@@ -14,7 +14,9 @@ namespace OrlaqLidar {
 class TApplicationConfig;
 
 using TDataConsumer = std::function<void(int recordId, const uint8_t* data, int length, TDateTime time)>;
-using TEventConsumer = std::function<void(int sourceId, int code, TDateTime time, const std::string& comment)>;
+// Event codes are three letters ("NOT", ...).
+using TEventConsumer =
+    std::function<void(int sourceId, const std::string& code, TDateTime time, const std::string& comment)>;
 using TTraceConsumer =
     std::function<void(const std::string& source, int kind, const uint8_t* data, int length, TDateTime time)>;
 using TStatusConsumer = std::function<void(TStatus* status, TState::ChangeRaison reason)>;
@@ -45,12 +47,12 @@ class TLidarManager {
   void RemoveEventConsumer(const void* owner);
 
   // Delivers an event to the event consumers as if the instrument sent it.
-  void SendEvent(int sourceId, TDateTime time, int code, const std::string& comment);
+  void SendEvent(int sourceId, TDateTime time, const std::string& code, const std::string& comment);
 
   // Entries the sources and files call.
   void DispatchRecord(int recordId, const uint8_t* data, int length, TDateTime time);
   void DispatchTrace(const std::string& source, int kind, const uint8_t* data, int length, TDateTime time);
-  void DispatchEvent(int sourceId, int code, TDateTime time, const std::string& comment);
+  void DispatchEvent(int sourceId, const std::string& code, TDateTime time, const std::string& comment);
 
   TStatus Status;
   bool IsReplay() const { return replay_; }

@@ -61,9 +61,11 @@ TEST_F(LidarManagerTest, AThrowingConsumerIsLoggedAndTheOthersStillGetTheRecord)
   ASSERT_EQ(LogLines.size(), 1u);
   EXPECT_NE(LogLines[0].find("Error on OnReceiveData(7):boom"), std::string::npos);
 
-  source.AddEventConsumer(&owners[3], [](int, int, TDateTime, const std::string&) { throw std::runtime_error("bad"); });
-  source.SendEvent(1, 0, 2, "note");
-  EXPECT_NE(LogLines.back().find("Error on OnReceiveEvent(1:2) : bad"), std::string::npos);
+  source.AddEventConsumer(&owners[3], [](int, const std::string&, TDateTime, const std::string&) {
+    throw std::runtime_error("bad");
+  });
+  source.SendEvent(1, 0, "NOT", "note");
+  EXPECT_NE(LogLines.back().find("Error on OnReceiveEvent(1:NOT) : bad"), std::string::npos);
 }
 
 TEST_F(LidarManagerTest, AConsumerMayUnregisterItselfDuringADispatch) {

@@ -1,0 +1,41 @@
+#pragma once
+// The built-in simulated instrument of a "SIMULATE" run: the virtual devices
+// in a private temporary folder and, when the definition declares an INS,
+// its TCP stream on a free loopback port.
+#include <filesystem>
+#include <memory>
+#include <string>
+
+namespace OrlaqLidar {
+
+class TLidarConfig;
+class TSimInstrument;
+class TSimInsServer;
+
+class TSimulatedInstrument {
+ public:
+  TSimulatedInstrument();
+  ~TSimulatedInstrument();
+
+  // False with Error() when something could not be started.
+  bool Start(const std::string& definitionFile);
+  void Stop();
+
+  const std::filesystem::path& DevicesFile() const { return devicesFile_; }
+  // 0 without an INS.
+  int InsPort() const;
+  const std::string& Error() const { return error_; }
+
+  // The definition shipped with the program, for a first start without one.
+  static std::string ShippedDefinition();
+
+ private:
+  std::unique_ptr<TLidarConfig> config_;
+  std::unique_ptr<TSimInstrument> instrument_;
+  std::unique_ptr<TSimInsServer> ins_;
+  std::filesystem::path folder_;
+  std::filesystem::path devicesFile_;
+  std::string error_;
+};
+
+}  // namespace OrlaqLidar
