@@ -105,20 +105,28 @@ void THeadlessRunner::Finish() {
 
 std::string THeadlessRunner::StatusLine(TDateTime now, double recordsPerSecond) const {
   const TStatus& s = source_.Status;
-  std::string line = FormatDateTime(now, false) + " | " +
-                     (s.ConnectState() == TState::Connected    ? "Connected"
-                      : s.ConnectState() == TState::Connecting ? "Connecting"
-                                                               : "Disconnected") +
-                     " | " + TStatus::PowerText(s.PowerState()) + " | shots";
+  // Appended piece by piece: long operator+ chains trip GCC 12's -Wrestrict.
+  std::string line = FormatDateTime(now, false);
+  line += " | ";
+  line += TStatus::ConnectText(s.ConnectState());
+  line += " | ";
+  line += TStatus::PowerText(s.PowerState());
+  line += " | shots";
   bool any = false;
   for (const auto& channel : config_.LidarConfig.Channels) {
     if (channel->Type() != TChannelType::Lidar) continue;
     auto it = perChannel_.find(channel->RecordID);
-    line += " " + std::to_string(channel->RecordID) + ":" + std::to_string(it == perChannel_.end() ? 0 : it->second);
+    line += ' ';
+    line += std::to_string(channel->RecordID);
+    line += ':';
+    line += std::to_string(it == perChannel_.end() ? 0 : it->second);
     any = true;
   }
   if (!any) line += " none";
-  line += " | " + FormatFixed(recordsPerSecond, 1) + " rec/s | alarm: " + (lastAlarm_.empty() ? "none" : lastAlarm_);
+  line += " | ";
+  line += FormatFixed(recordsPerSecond, 1);
+  line += " rec/s | alarm: ";
+  line += lastAlarm_.empty() ? std::string("none") : lastAlarm_;
   return line;
 }
 

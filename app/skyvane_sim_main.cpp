@@ -7,12 +7,14 @@
 
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "Common/IniFile.h"
 #include "Common/StringUtils.h"
 #include "Config/LidarConfig.h"
+#include "Simulator/SimInsServer.h"
 #include "Simulator/SimInstrument.h"
 
 using namespace OrlaqLidar;
@@ -31,6 +33,8 @@ const char* const Usage =
     "  --laser-hz <hz>      laser pulse frequency (default 10000)\n"
     "  --watchdog <ms>      laser safety cut-out after this long without a query (default off)\n"
     "  --fault-rate <p>     probability per answer of a random fault (default 0)\n"
+    "  --ins-port <port>    TCP port of the INS stream on 127.0.0.1 when the definition declares an INS\n"
+    "                       (default 1234, 0 = any free port)\n"
     "The devices file path is printed on standard output; SIGINT or SIGTERM stops.\n";
 
 bool Fail(const std::string& text) {
@@ -42,6 +46,7 @@ struct TArgs {
   std::string Definition;
   std::string Devices;
   TSimOptions Options;
+  int InsPort = 1234;
 };
 
 bool ParseArgs(const std::vector<std::string>& args, TArgs& out) {
@@ -100,6 +105,9 @@ bool ParseArgs(const std::vector<std::string>& args, TArgs& out) {
       if (!integer(o.WatchdogMs)) return false;
     } else if (a == "--fault-rate") {
       if (!number(o.FaultRate)) return false;
+    } else if (a == "--ins-port") {
+      if (!integer(out.InsPort)) return false;
+      if (out.InsPort > 65535) return Fail("--ins-port: not a port number");
     } else if (!a.empty() && a[0] == '-') {
       return Fail("unknown option " + a);
     } else if (out.Definition.empty()) {
@@ -171,10 +179,24 @@ int main(int argc, char** argv) {
         std::cerr << "  " << (e.Lidar ? "lidar   " : "monitor ") << e.RecordID << " \"" << e.Description << "\" "
                   << e.SerialNumber << " " << e.Socket.string() << "\n";
       }
+      // The INS stream of an instrument that carries one.
+      std::unique_ptr<TSimInsServer> ins;
+      if (config.Airins) {
+        TSimInsServer::TSettings settings;
+        settings.Port = static_cast<uint16_t>(parsed.InsPort);
+        settings.Latitude = parsed.Options.Latitude;
+        settings.Longitude = parsed.Options.Longitude;
+        ins = std::make_unique<TSimInsServer>(settings);
+        if (ins->Start())
+          std::cerr << "  ins     " << config.AirinsConfig.RecordID << " 127.0.0.1:" << ins->Port() << "\n";
+        else
+          std::cerr << "skyvane-sim: no INS stream: " << ins->LastError() << "\n";
+      }
       std::cerr << "skyvane-sim: serving " << sim.DeviceCount() << " devices"
                 << (parsed.Options.RateLimit ? "" : " without rate limit") << "; stop with Ctrl+C\n";
       int sig = 0;
       sigwait(&stopSignals, &sig);
+      if (ins) ins->Stop();
       sim.Stop();
     }
   }

@@ -61,7 +61,9 @@ bool PlausibleLength(const TTag& tag, uint32_t length) {
 bool Fits(uint64_t start, uint64_t length, uint64_t limit) { return start <= limit && length <= limit - start; }
 
 void PutBlockHead(std::vector<uint8_t>& out, const char* tag, uint32_t length, TDateTime time) {
-  out.insert(out.end(), tag, tag + 4);
+  // Byte by byte: a range insert into an empty vector trips GCC 12's
+  // -Wstringop-overflow at -O2.
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(tag[i]));
   TLidFileStream::PutU32(out, length);
   TLidFileStream::PutDouble(out, time);
 }
@@ -175,7 +177,9 @@ std::string TLidFileAccess::NormaliseModelCode(const std::string& code) {
 int TLidFileAccess::WriteHeader(const TInstrumentInfo& source) {
   if (readOnly_) return -ReadOnlyMode;
   try {
-    std::vector<uint8_t> out(kMagic, kMagic + 4);
+    std::vector<uint8_t> out;
+    out.reserve(64);
+    out.insert(out.end(), kMagic, kMagic + 4);
     out.insert(out.end(), kHeaderTag, kHeaderTag + 4);
     const std::string created = FormatCreationTime(creationTime_);
     out.insert(out.end(), created.begin(), created.end());

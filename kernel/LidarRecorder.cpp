@@ -132,6 +132,15 @@ void TLidarRecorder::Record(int channel, const uint8_t* data, int length, TDateT
   if (result < 0)
     Log("Error writing acquisition in skv2 file <" + file_->FileName().string() +
         "> : " + TLidFileAccess::ErrorText(result));
+  else
+    FlushNowAndThen();
+}
+
+void TLidarRecorder::FlushNowAndThen() {
+  const uint64_t now = Services().Clock->TickMs();
+  if (now - lastFlushTick_ < 1000) return;
+  lastFlushTick_ = now;
+  file_->Flush();
 }
 
 void TLidarRecorder::Event(int sourceId, const std::string& code, TDateTime time, const std::string& text) {
@@ -139,6 +148,8 @@ void TLidarRecorder::Event(int sourceId, const std::string& code, TDateTime time
   const int result = file_->WriteEvent(sourceId, time, code, text);
   if (result < 0)
     Log("Error writing Event in skv2 file <" + file_->FileName().string() + "> : " + TLidFileAccess::ErrorText(result));
+  else
+    FlushNowAndThen();
 }
 
 }  // namespace OrlaqLidar

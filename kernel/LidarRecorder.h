@@ -38,11 +38,15 @@ class TLidarRecorder {
   void Event(int sourceId, const std::string& code, TDateTime time, const std::string& comment);
   bool Prepare(TDateTime time);
   int EnsureFile();
+  // Puts what was written on the disk at least once a second, so that a
+  // power cut costs at most that second.
+  void FlushNowAndThen();
 
   TApplicationConfig* settings_;
   TLidarAcquisition* source_ = nullptr;
   std::unique_ptr<TLidFileAccess> file_;
   TDateTime sliceStart_;
+  uint64_t lastFlushTick_ = 0;
 };
 
 }  // namespace OrlaqLidar
