@@ -1,5 +1,6 @@
 #include "kernel/Channel.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "Platform/Services.h"
@@ -242,6 +243,14 @@ bool TChannel::ReadSerialNumber() {
 
 void TChannel::CloseDevice() {
   if (usb_) usb_->Close();
+}
+
+void TChannel::CheckAnswerTimeOut(uint64_t sinceTick) {
+  const uint64_t timeOut = static_cast<uint64_t>(std::max(config_->TimeOut, 0));
+  if (Tick() < sinceTick + timeOut) return;
+  status_.Text = "Error time out";
+  TraceStatus(TraceReceived, status_.Text);
+  status_.SetError(ErrTimeOut);
 }
 
 }  // namespace OrlaqLidar

@@ -75,6 +75,8 @@ class TChannel {
   TDataEvent OnData;
   TTraceEvent OnTrace;
 
+  static constexpr uint32_t ErrTimeOut = 0x80000005;
+
   // Read access for owners, views and tests.
   TFtdiUSB* Usb() const { return usb_.get(); }
   TStatus& LinkStatus() { return linkStatus_; }
@@ -88,6 +90,10 @@ class TChannel {
   const TListStatus& ChildStatuses() const { return childStatuses_; }
 
  protected:
+  // Raises "Error time out" once TimeOut ms have passed since the query
+  // written at sinceTick (monotonic ms); the query itself stays pending.
+  void CheckAnswerTimeOut(uint64_t sinceTick);
+
   int pending_ = 0;
   TDateTime lastRequestTime_ = 0;
   std::unique_ptr<TProtocol> protocol_;  // created by the subclass

@@ -247,12 +247,8 @@ void TLidarChannel::CheckTimeOut(TDateTime now) {
     default:
       return;
   }
-  const uint64_t timeOut = static_cast<uint64_t>(std::max(config_->TimeOut, 0));
-  if (NowTick() < lastRequestTick_ + timeOut) return;
   // The query stays pending: the owner decides through Retry.
-  status_.Text = "Error time out";
-  TraceStatus(TraceReceived, status_.Text);
-  status_.SetError(ErrTimeOut);
+  CheckAnswerTimeOut(lastRequestTick_);
 }
 
 void TLidarChannel::Retry(bool again) {

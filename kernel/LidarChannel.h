@@ -27,7 +27,6 @@ class TLidarChannel : public TChannel {
 
   // Channel error codes.
   static constexpr uint32_t ErrUnknownCommand = 0x80000004;
-  static constexpr uint32_t ErrTimeOut = 0x80000005;
   static constexpr uint32_t ErrLaserOn = 0x80000006;
   static constexpr uint32_t ErrLaserOff = 0x80000007;
 

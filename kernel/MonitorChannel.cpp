@@ -180,11 +180,7 @@ void TMonitorChannel::CheckTimeOut(TDateTime now) {
   TChannel::CheckTimeOut(now);
   const uint8_t state = status_.AcqState();
   if (state != AcqPing && state != AcqMeasure) return;
-  const uint64_t timeOut = static_cast<uint64_t>(std::max(config_->TimeOut, 0));
-  if (NowTick() < lastQueryTick_ + timeOut) return;
-  status_.Text = "Error time out";
-  TraceStatus(TraceReceived, status_.Text);
-  status_.SetError(ErrTimeOut);
+  CheckAnswerTimeOut(lastQueryTick_);
 }
 
 void TMonitorChannel::Retry(bool again) {

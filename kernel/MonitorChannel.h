@@ -24,7 +24,6 @@ class TMonitorChannel : public TChannel {
 
   // Channel error codes.
   static constexpr uint32_t ErrNotAsked = 0x80000003;
-  static constexpr uint32_t ErrTimeOut = 0x80000005;
 
   // Command character of each command index.
   static constexpr std::array<char, MaxMeasures> CommandTable = {'Z', 'X', 'C', 'V', 'B', 'N', 'M',
