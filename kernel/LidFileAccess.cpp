@@ -557,6 +557,10 @@ bool TLidFileAccess::CheckFile(bool writeMode, const TInstrumentInfo* source) {
       if (fileLength - pos < 8) break;
       stream_.Seek(pos);
       const TTag tag = ReadTag();
+      // Readers stop at an end mark: one left here by a repair that died
+      // before cutting the rest off must end the walk too, or new blocks
+      // would go behind it, out of every reader's sight.
+      if (Is(tag, kEndTag)) break;
       const uint32_t length = stream_.ReadU32();
       if (!PlausibleLength(tag, length) || !Fits(pos, length, fileLength)) break;
       pos += length;
