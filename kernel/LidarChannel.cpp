@@ -25,7 +25,8 @@ TDateTime TLidarChannel::NowUTC() { return Services().Clock->NowUTC(); }
 
 uint64_t TLidarChannel::NowTick() { return Services().Clock->TickMs(); }
 
-TLidarChannel::TLidarChannel(const TChannelConfig& config) : TChannel(config, 0) {
+TLidarChannel::TLidarChannel(const TChannelConfig& config)
+    : TChannel(config, 0), alternateOption_(HasOption(SortedOptions(config.ProtoOpt), "Q")) {
   status_.ChangeMask = TState::Connect | TState::Error | TState::AcqState;
   if (config.HasLaserCmd > 0) status_.ChangeMask |= TState::Power;
   if (config.Protocol == "LIDAR") {
@@ -134,7 +135,7 @@ bool TLidarChannel::AskData() {
   if (!CanQuery() || status_.ConnectState() != TState::Connected || status_.PowerState() != TState::LaserOn ||
       status_.AcqState() != AcqIdle)
     return false;
-  if (HasOption(SortedOptions(config_->ProtoOpt), "Q")) alternate_ = !alternate_;
+  if (alternateOption_) alternate_ = !alternate_;
   const std::string command = alternate_ ? "Q" : (config_->HasLaserCmd < 2 ? "A" : "a");
   if (!SendCommand(command)) return false;
   TraceStatus(TraceSent, "Ask shoot...");

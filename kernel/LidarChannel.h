@@ -63,6 +63,8 @@ class TLidarChannel : public TChannel {
   void ReportWriteFailure();
 
   bool alternate_ = false;
+  // "Q" in ProtoOpt, read once: data queries are the hot path.
+  bool alternateOption_ = false;
   bool updating_ = false;
   // Monotonic time of the last query written: time-outs survive clock steps.
   uint64_t lastRequestTick_ = 0;

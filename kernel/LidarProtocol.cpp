@@ -126,7 +126,17 @@ void TLidarProtocol::DropFront(int32_t count) {
 int32_t TLidarProtocol::TakeAnswer(int32_t maxAnswer, uint8_t* answer) {
   const int32_t m = MarkerLength();
   const uint8_t* buf = FrameBuffer.data();
-  for (int32_t e = std::max(endScan_, m); e + m + 2 <= FrameCount; ++e) {
+  int32_t e = std::max(endScan_, m);
+  for (; e + m + 2 <= FrameCount; ++e) {
+    // Both end markers finish with ETX: jump to the next one instead of
+    // comparing the marker at every byte of a shot.
+    const size_t span = static_cast<size_t>(FrameCount - e - m - 1);
+    const void* hit = std::memchr(buf + e + m - 1, ETX, span);
+    if (!hit) {
+      e = FrameCount - m - 1;
+      break;
+    }
+    e = static_cast<int32_t>(static_cast<const uint8_t*>(hit) - buf) - (m - 1);
     if (!IsEndAt(e)) continue;
     EndFound = true;
     endScan_ = e + 1;
@@ -174,6 +184,8 @@ int32_t TLidarProtocol::TakeAnswer(int32_t maxAnswer, uint8_t* answer) {
     SetReady();
     return length;
   }
+  // Every end position before e has been looked at with its checksum.
+  endScan_ = std::max(endScan_, e);
   return -1;
 }
 
