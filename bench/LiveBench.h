@@ -1,0 +1,221 @@
+#pragma once
+// Pieces shared by the benchmarks that run the instrument side for real:
+// Qt's event loop, a clock that can skip the channels' first-open delay,
+// a private folder for the simulator's sockets, a hand-written host that
+// talks to a simulated device over its socket without any of the program's
+// layers, and CPU time accounting per process and per thread.
+#include <dirent.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "Platform/Clock.h"
+
+namespace OrlaqLidar::Bench {
+
+inline void EnsureQtApp() {
+  static int argc = 1;
+  static char name[] = "skyvane-bench";
+  static char* argv[] = {name, nullptr};
+  static QCoreApplication app(argc, argv);
+}
+
+// Runs Qt's event loop until done() or the time-out; returns done().
+inline bool RunUntil(const std::function<bool()>& done, int timeoutMs, int pollMs = 5) {
+  if (done()) return true;
+  QEventLoop loop;
+  QTimer poll;
+  poll.setInterval(pollMs);
+  QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+    if (done()) loop.quit();
+  });
+  QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+  poll.start();
+  loop.exec();
+  return done();
+}
+
+// Seconds of measurement: SKYVANE_BENCH_SECONDS when set, else the default.
+inline double BenchSeconds(double fallback) {
+  const char* s = std::getenv("SKYVANE_BENCH_SECONDS");
+  if (!s || !*s) return fallback;
+  char* end = nullptr;
+  const double v = std::strtod(s, &end);
+  return end != s && v > 0 ? v : fallback;
+}
+
+inline double SecondsSince(std::chrono::steady_clock::time_point t) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+}
+
+// The system clock whose monotonic tick can be moved ahead, so that a
+// benchmark does not wait through the channels' first-open delay.
+class TSkippingClock : public TClock {
+ public:
+  TDateTime NowUTC() const override { return system_.NowUTC(); }
+  uint64_t TickMs() const override { return system_.TickMs() + skipped_.load(); }
+  void Skip(uint64_t ms) { skipped_ += ms; }
+
+ private:
+  TSystemClock system_;
+  std::atomic<uint64_t> skipped_{0};
+};
+
+// A private temporary folder, removed at the end.
+class TTempFolder {
+ public:
+  TTempFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "skyvane-bench-XXXXXX").string();
+    if (mkdtemp(pattern.data())) path_ = pattern;
+  }
+  ~TTempFolder() {
+    std::error_code ec;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+  }
+  TTempFolder(const TTempFolder&) = delete;
+  TTempFolder& operator=(const TTempFolder&) = delete;
+  const std::filesystem::path& Path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// STX, the command, ETX, then the XOR of those bytes as two hex digits.
+inline std::string QueryFrame(const std::string& command) {
+  std::string f = "\x02" + command + "\x03";
+  uint8_t x = 0;
+  for (char c : f) x ^= static_cast<uint8_t>(c);
+  static const char digits[] = "0123456789ABCDEF";
+  f.push_back(digits[x >> 4]);
+  f.push_back(digits[x & 15]);
+  return f;
+}
+
+// The host side reduced to a blocking socket: write a query frame, read
+// the answer's bytes. Every wait is bounded.
+class TRawLink {
+ public:
+  explicit TRawLink(const std::filesystem::path& socket) {
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const std::string p = socket.string();
+    if (p.size() >= sizeof addr.sun_path) return;
+    std::memcpy(addr.sun_path, p.c_str(), p.size() + 1);
+    fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd_ >= 0 && ::connect(fd_, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
+      ::close(fd_);
+      fd_ = -1;
+    }
+  }
+  ~TRawLink() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  TRawLink(const TRawLink&) = delete;
+  TRawLink& operator=(const TRawLink&) = delete;
+
+  bool Ok() const { return fd_ >= 0; }
+
+  bool Send(const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+      const ssize_t n = ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+      if (n <= 0) return false;
+      done += static_cast<size_t>(n);
+    }
+    return true;
+  }
+
+  // Exactly count bytes into buffer; false on time-out or a closed link.
+  bool Receive(uint8_t* buffer, size_t count, int timeoutMs = 3000) {
+    size_t got = 0;
+    while (got < count) {
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, timeoutMs) <= 0) return false;
+      const ssize_t n = ::recv(fd_, buffer + got, count - got, 0);
+      if (n <= 0) return false;
+      got += static_cast<size_t>(n);
+    }
+    return true;
+  }
+
+  // A text answer: up to and including ETX and its two checksum digits.
+  bool ReceiveText(std::string& payload, int timeoutMs = 3000) {
+    std::string all;
+    uint8_t c = 0;
+    while (all.empty() || all.back() != 0x03) {
+      if (!Receive(&c, 1, timeoutMs)) return false;
+      all.push_back(static_cast<char>(c));
+    }
+    uint8_t sum[2];
+    if (!Receive(sum, 2, timeoutMs)) return false;
+    const size_t stx = all.find('\x02');
+    payload = stx == std::string::npos ? std::string() : all.substr(stx + 1, all.size() - stx - 2);
+    return true;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+// CPU seconds (user + system) of the whole process.
+inline double ProcessCpuSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// Identifiers of the threads of this process.
+inline std::set<int> ThreadIds() {
+  std::set<int> ids;
+  if (DIR* d = opendir("/proc/self/task")) {
+    while (dirent* e = readdir(d))
+      if (e->d_name[0] >= '0' && e->d_name[0] <= '9') ids.insert(std::atoi(e->d_name));
+    closedir(d);
+  }
+  return ids;
+}
+
+// CPU seconds used so far by the given threads of this process (those that
+// ended meanwhile count no more).
+inline double ThreadsCpuSeconds(const std::set<int>& ids) {
+  static const double ticks = static_cast<double>(sysconf(_SC_CLK_TCK));
+  double total = 0;
+  for (int id : ids) {
+    std::ifstream in("/proc/self/task/" + std::to_string(id) + "/stat");
+    std::string line;
+    if (!std::getline(in, line)) continue;
+    // Fields after the command name in parentheses, which may hold blanks.
+    const size_t close = line.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream rest(line.substr(close + 2));
+    std::string field;
+    unsigned long long utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && rest >> field; ++i) {
+      if (i == 14) utime = std::stoull(field);
+      if (i == 15) stime = std::stoull(field);
+    }
+    total += static_cast<double>(utime + stime) / ticks;
+  }
+  return total;
+}
+
+}  // namespace OrlaqLidar::Bench
