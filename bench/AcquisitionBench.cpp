@@ -240,9 +240,11 @@ bool Run() {
   sim.Stop();
 
   Report(Name, "shots_per_s", live.PerSecond(), "shots/s");
-  Report(Name, "cpu_s_per_10k_shots", live.Per10k(live.Cpu), "s");
+  // The program's own path (transport, protocol, instrument, dispatch); the
+  // simulated instrument's threads run in this process too and are counted apart.
+  Report(Name, "cpu_s_per_10k_shots", live.Per10k(live.Cpu - live.SimCpu), "s");
   Report(Name, "sim_cpu_s_per_10k_shots", live.Per10k(live.SimCpu), "s");
-  Report(Name, "program_cpu_s_per_10k_shots", live.Per10k(live.Cpu - live.SimCpu), "s");
+  Report(Name, "process_cpu_s_per_10k_shots", live.Per10k(live.Cpu), "s");
   Report(Name, "plain_shots_per_s", plain.PerSecond(), "shots/s");
   Report(Name, "plain_cpu_s_per_10k_shots", plain.Per10k(plain.Cpu), "s");
   Report(Name, "ratio", plain.PerSecond() > 0 ? live.PerSecond() / plain.PerSecond() : 0, "x");
