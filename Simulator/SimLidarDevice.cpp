@@ -85,8 +85,12 @@ TSimLidarDevice::TSimLidarDevice(const TChannelConfig& channel, std::shared_ptr<
 
 TDateTime TSimLidarDevice::Now() const { return options_.Now ? options_.Now() : SystemNowUTC(); }
 
+// Board name (the instrument's serial number), a blank, the three-digit
+// firmware number and a suffix naming the detection channel, the layout the
+// recorded-file header takes apart.
 std::string TSimLidarDevice::Version() const {
-  return "VLID-" + Wavelength(waveLength_) + std::string(1, polarization_) + " 1.04 SN " + SerialNumber();
+  const char channel = polarization_ == '/' ? 'P' : polarization_ == 'X' ? 'S' : 'U';
+  return std::string(InstrumentSerial) + " 104" + Wavelength(waveLength_) + channel;
 }
 
 size_t TSimLidarDevice::ShotLength() const {

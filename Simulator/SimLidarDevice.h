@@ -30,7 +30,9 @@ class TSimLidarDevice : public TSimDevice {
   std::string Frame(std::string_view payload, bool binary) const override;
   void Corrupt(TAnswer& answer) const override;
 
+  // Answer to the version query; the program takes it for the serial number.
   std::string Version() const;
+  static constexpr const char* InstrumentSerial = "LS261001";
   // Appends the payload of one shot of `pulses` laser pulses taken at
   // atmosphere time t: DoorsCount x DoorsByte counts, then InfoBytes.
   void MakeShot(uint64_t pulses, TDateTime t, std::string& out);

@@ -64,7 +64,7 @@ std::string PathSafe(const std::string& serial) {
   std::string s = serial;
   for (char& c : s) {
     const bool ok = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '-' ||
-                    c == '_' || c == '.' || c == ' ';
+                    c == '_' || c == '.';
     if (!ok) c = '_';
   }
   if (s.find_first_not_of('.') == std::string::npos) s = std::string(s.size(), '_');

@@ -125,7 +125,7 @@ TEST_F(SimulatorCliTest, ServesTheDevicesAndCleansUpOnTerminate) {
   const TRawAnswer version = lidar.Read(false, 5000);
   ASSERT_TRUE(version.Complete);
   EXPECT_TRUE(version.ChecksumOk);
-  EXPECT_EQ(version.Payload.substr(0, 4), "VLID");
+  EXPECT_EQ(version.Payload.substr(0, 8), "LS261001");
 
   EXPECT_EQ(sim.Stop(SIGTERM, 10000), 0);
   EXPECT_TRUE(lidar.WaitClosed(1000));

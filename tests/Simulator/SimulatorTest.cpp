@@ -95,7 +95,7 @@ TEST_F(SimulatorTest, LidarChannelAnswersVersionLaserAndDataQueries) {
   StartSim();
   TRawClient c(Socket("SIM LIDAR 532P"));
   ASSERT_TRUE(c.IsOpen());
-  EXPECT_EQ(Ask(c, "C", false), "VLID-532/ 1.04 SN VL1001A");
+  EXPECT_EQ(Ask(c, "C", false), "LS261001 104532P");
   EXPECT_EQ(Ask(c, "a", true), "KO");
   EXPECT_EQ(Ask(c, "L", false), "NO");
   EXPECT_EQ(Ask(c, "i", false), "OK");
@@ -189,7 +189,7 @@ TEST_F(SimulatorTest, InjectedFaultsReachTheWire) {
   TRawAnswer a = c.Read(false);
   ASSERT_TRUE(a.Complete);
   EXPECT_FALSE(a.ChecksumOk);
-  EXPECT_EQ(Ask(c, "C", false).substr(0, 4), "VLID");
+  EXPECT_EQ(Ask(c, "C", false).substr(0, 8), "LS261001");
 
   // A dropped answer never comes; the device still answers the next query.
   server.DropAnswers();
@@ -249,7 +249,7 @@ TEST_F(SimulatorTest, UnplugClosesTheLinkAndRefusesUntilPluggedAgain) {
   while (!refused.Connect(path) && Elapsed(start) < 2000) std::this_thread::sleep_for(10ms);
   ASSERT_TRUE(refused.IsOpen());
   EXPECT_GE(Elapsed(start), 50);
-  EXPECT_EQ(Ask(refused, "C", false).substr(0, 4), "VLID");
+  EXPECT_EQ(Ask(refused, "C", false).substr(0, 8), "LS261001");
 }
 
 TEST_F(SimulatorTest, NewConnectionTakesOverTheDevice) {
@@ -257,7 +257,7 @@ TEST_F(SimulatorTest, NewConnectionTakesOverTheDevice) {
   TSimDeviceServer& server = Sim->Server(Device("SIM LIDAR 532P"));
   const auto path = Socket("SIM LIDAR 532P");
   TRawClient first(path);
-  EXPECT_EQ(Ask(first, "C", false).substr(0, 4), "VLID");
+  EXPECT_EQ(Ask(first, "C", false).substr(0, 8), "LS261001");
   // Half a query from the first host must not spoil the next one's.
   ASSERT_TRUE(first.Send("\x02L"));
   TRawClient second(path);

@@ -70,7 +70,7 @@ TEST(SimulatorVirtualUsbTest, ProgramDriverListsOpensAndTalksToTheSimulatedDevic
   ASSERT_EQ(usb.Write(h, reinterpret_cast<const uint8_t*>(query.data()), static_cast<uint32_t>(query.size()), written),
             FT_OK);
   EXPECT_EQ(written, query.size());
-  const std::string version = "VLID-532/ 1.04 SN VL1001A";
+  const std::string version = "LS261001 104532P";
   std::string expected = "\x02" + version + "\x03";
   expected += Hex2(XorOf(expected));
   EXPECT_EQ(ReadSome(usb, h, expected.size(), 2000), expected);

@@ -90,6 +90,8 @@ TEST_F(LidarRecorderTest, SlicesAreWholeHoursAndTheFolderTreeFollowsTheMonth) {
   EXPECT_EQ(recorder->SlicePath(EncodeDateTime(2026, 1, 1), "../x/y").parent_path().parent_path().filename(),
             "DIR_.._x_y");
   EXPECT_EQ(recorder->SlicePath(EncodeDateTime(2026, 1, 1), "..").parent_path().parent_path().filename(), "DIR___");
+  EXPECT_EQ(recorder->SlicePath(EncodeDateTime(2026, 1, 1), "LS261001 104532P").filename(),
+            "LID_LS261001_104532P_20260101_0000.skv2");
 
   LaserOn();
   Shot(EncodeDateTime(2026, 12, 7, 10, 59, 59, 900));
