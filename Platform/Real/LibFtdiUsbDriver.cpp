@@ -8,6 +8,8 @@
 #include <chrono>
 #include <thread>
 
+#include "Platform/Real/ReceiveQueue.h"
+
 namespace OrlaqLidar {
 
 namespace {
@@ -38,10 +40,7 @@ struct TLibFtdiUsbDriver::TPort {
   ftdi_context* Ctx = nullptr;
   int Bus = 0, Address = 0, Interface = 1;
   std::mutex CtxMutex;  // libftdi calls on Ctx
-  std::mutex Mutex;     // Rx, Lost, Event
-  std::vector<uint8_t> Rx;
-  bool Lost = false;
-  std::shared_ptr<TUsbEvent> Event;
+  TReceiveQueue Queue{ReceiveLimit};
   std::atomic<bool> Stop{false};
   std::thread Pump;
   // Line settings, kept to switch the break on and off.
@@ -49,24 +48,10 @@ struct TLibFtdiUsbDriver::TPort {
   ftdi_stopbits_type StopBits = STOP_BIT_1;
   ftdi_parity_type Parity = NONE;
 
-  void Signal() {
-    std::shared_ptr<TUsbEvent> ev;
-    {
-      std::lock_guard lock(Mutex);
-      ev = Event;
-    }
-    if (ev) ev->Signal();
-  }
-
   void Run() {
     std::vector<uint8_t> buf(4096);
     while (!Stop) {
-      bool full;
-      {
-        std::lock_guard lock(Mutex);
-        full = Rx.size() >= ReceiveLimit;
-      }
-      if (full) {
+      if (!Queue.HasRoom()) {
         // The program is not reading; leave the bytes in the chip.
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
         continue;
@@ -77,17 +62,9 @@ struct TLibFtdiUsbDriver::TPort {
         n = ftdi_read_data(Ctx, buf.data(), static_cast<int>(buf.size()));
       }
       if (n > 0) {
-        {
-          std::lock_guard lock(Mutex);
-          Rx.insert(Rx.end(), buf.begin(), buf.begin() + n);
-        }
-        Signal();
+        Queue.Push(buf.data(), static_cast<size_t>(n));
       } else if (n < 0) {
-        {
-          std::lock_guard lock(Mutex);
-          Lost = true;
-        }
-        Signal();
+        Queue.MarkLost();
         return;
       } else {
         // Nothing came within the chip's latency; give writers a turn.
@@ -262,10 +239,7 @@ template <class Op>
 FT_STATUS TLibFtdiUsbDriver::WithPort(TUsbHandle handle, Op op) {
   auto port = PortOf(handle);
   if (!port) return FT_INVALID_HANDLE;
-  {
-    std::lock_guard lock(port->Mutex);
-    if (port->Lost) return FT_IO_ERROR;
-  }
+  if (port->Queue.IsLost()) return FT_IO_ERROR;
   std::lock_guard lock(port->CtxMutex);
   return op(*port) < 0 ? FT_IO_ERROR : FT_OK;
 }
@@ -281,11 +255,7 @@ FT_STATUS TLibFtdiUsbDriver::Purge(TUsbHandle handle, uint32_t mask) {
     if (mask & FT_PURGE_TX) return ftdi_tcoflush(p.Ctx);
     return 0;
   });
-  if (st == FT_OK && (mask & FT_PURGE_RX)) {
-    auto port = PortOf(handle);
-    std::lock_guard lock(port->Mutex);
-    port->Rx.clear();
-  }
+  if (st == FT_OK && (mask & FT_PURGE_RX)) PortOf(handle)->Queue.Clear();
   return st;
 }
 
@@ -342,8 +312,7 @@ FT_STATUS TLibFtdiUsbDriver::SetEventNotification(TUsbHandle handle, uint32_t ma
                                                   std::shared_ptr<TUsbEvent> event) {
   auto port = PortOf(handle);
   if (!port) return FT_INVALID_HANDLE;
-  std::lock_guard lock(port->Mutex);
-  port->Event = (mask & FT_EVENT_RXCHAR) ? std::move(event) : nullptr;
+  port->Queue.SetEvent(mask, std::move(event));
   return FT_OK;
 }
 
@@ -351,23 +320,14 @@ FT_STATUS TLibFtdiUsbDriver::GetQueueStatus(TUsbHandle handle, uint32_t& count) 
   count = 0;
   auto port = PortOf(handle);
   if (!port) return FT_INVALID_HANDLE;
-  std::lock_guard lock(port->Mutex);
-  if (port->Lost) return FT_IO_ERROR;
-  count = static_cast<uint32_t>(port->Rx.size());
-  return FT_OK;
+  return port->Queue.QueueStatus(count);
 }
 
 FT_STATUS TLibFtdiUsbDriver::Read(TUsbHandle handle, uint8_t* buffer, uint32_t count, uint32_t& bytesRead) {
   bytesRead = 0;
   auto port = PortOf(handle);
   if (!port) return FT_INVALID_HANDLE;
-  std::lock_guard lock(port->Mutex);
-  if (port->Lost) return FT_IO_ERROR;
-  const size_t n = std::min<size_t>(count, port->Rx.size());
-  std::copy_n(port->Rx.begin(), n, buffer);
-  port->Rx.erase(port->Rx.begin(), port->Rx.begin() + static_cast<std::ptrdiff_t>(n));
-  bytesRead = static_cast<uint32_t>(n);
-  return FT_OK;
+  return port->Queue.Read(buffer, count, bytesRead);
 }
 
 FT_STATUS TLibFtdiUsbDriver::Write(TUsbHandle handle, const uint8_t* data, uint32_t count,
@@ -375,10 +335,7 @@ FT_STATUS TLibFtdiUsbDriver::Write(TUsbHandle handle, const uint8_t* data, uint3
   bytesWritten = 0;
   auto port = PortOf(handle);
   if (!port) return FT_INVALID_HANDLE;
-  {
-    std::lock_guard lock(port->Mutex);
-    if (port->Lost) return FT_IO_ERROR;
-  }
+  if (port->Queue.IsLost()) return FT_IO_ERROR;
   std::lock_guard lock(port->CtxMutex);
   const int n = ftdi_write_data(port->Ctx, data, static_cast<int>(count));
   if (n < 0) return FT_IO_ERROR;

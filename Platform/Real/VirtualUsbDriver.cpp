@@ -13,6 +13,7 @@
 
 #include "Common/IniFile.h"
 #include "Common/StringUtils.h"
+#include "Platform/Real/ReceiveQueue.h"
 
 namespace OrlaqLidar {
 
@@ -33,52 +34,25 @@ bool IsDeviceSection(const std::string& name) {
 struct TVirtualUsbDriver::TPort {
   int Fd = -1;
   std::string Socket;
-  std::mutex Mutex;  // Rx, Lost, Event, Stop
-  std::condition_variable Room;
-  std::vector<uint8_t> Rx;
-  bool Lost = false;
-  bool Stop = false;
-  std::shared_ptr<TUsbEvent> Event;
+  TReceiveQueue Queue{ReceiveLimit};
   std::mutex WriteMutex;  // sending and the descriptor's lifetime
   std::thread Pump;
 
-  void Signal() {
-    std::shared_ptr<TUsbEvent> ev;
-    {
-      std::lock_guard lock(Mutex);
-      ev = Event;
-    }
-    if (ev) ev->Signal();
-  }
-
   void Run() {
     std::vector<uint8_t> buf(ChunkSize);
-    for (;;) {
-      {
-        std::unique_lock lock(Mutex);
-        Room.wait(lock, [this] { return Stop || Rx.size() < ReceiveLimit; });
-        if (Stop) return;
-      }
+    while (Queue.WaitForRoom()) {
       const ssize_t n = ::recv(Fd, buf.data(), buf.size(), 0);
       if (n < 0 && errno == EINTR) continue;
-      {
-        std::lock_guard lock(Mutex);
-        if (n > 0)
-          Rx.insert(Rx.end(), buf.begin(), buf.begin() + n);
-        else
-          Lost = true;  // the device closed its side, or the socket failed
+      if (n <= 0) {
+        Queue.MarkLost();  // the device closed its side, or the socket failed
+        return;
       }
-      Signal();
-      if (n <= 0) return;
+      Queue.Push(buf.data(), static_cast<size_t>(n));
     }
   }
 
   void Shutdown() {
-    {
-      std::lock_guard lock(Mutex);
-      Stop = true;
-    }
-    Room.notify_all();
+    Queue.Stop();
     ::shutdown(Fd, SHUT_RDWR);  // wakes a pending recv or send
     if (Pump.joinable()) Pump.join();
     std::lock_guard lock(WriteMutex);
@@ -211,8 +185,7 @@ std::shared_ptr<TVirtualUsbDriver::TPort> TVirtualUsbDriver::PortOf(TUsbHandle h
 FT_STATUS TVirtualUsbDriver::Check(TUsbHandle handle) {
   auto port = PortOf(handle);
   if (!port) return FT_INVALID_HANDLE;
-  std::lock_guard lock(port->Mutex);
-  return port->Lost ? FT_IO_ERROR : FT_OK;
+  return port->Queue.IsLost() ? FT_IO_ERROR : FT_OK;
 }
 
 FT_STATUS TVirtualUsbDriver::ResetDevice(TUsbHandle handle) { return Check(handle); }
@@ -220,12 +193,8 @@ FT_STATUS TVirtualUsbDriver::ResetDevice(TUsbHandle handle) { return Check(handl
 FT_STATUS TVirtualUsbDriver::Purge(TUsbHandle handle, uint32_t mask) {
   auto port = PortOf(handle);
   if (!port) return FT_INVALID_HANDLE;
-  {
-    std::lock_guard lock(port->Mutex);
-    if (port->Lost) return FT_IO_ERROR;
-    if (mask & FT_PURGE_RX) port->Rx.clear();
-  }
-  port->Room.notify_all();
+  if (port->Queue.IsLost()) return FT_IO_ERROR;
+  if (mask & FT_PURGE_RX) port->Queue.Clear();
   return FT_OK;
 }
 
@@ -250,14 +219,7 @@ FT_STATUS TVirtualUsbDriver::SetEventNotification(TUsbHandle handle, uint32_t ma
                                                   std::shared_ptr<TUsbEvent> event) {
   auto port = PortOf(handle);
   if (!port) return FT_INVALID_HANDLE;
-  bool waiting;
-  {
-    std::lock_guard lock(port->Mutex);
-    port->Event = (mask & FT_EVENT_RXCHAR) ? std::move(event) : nullptr;
-    waiting = !port->Rx.empty() || port->Lost;
-  }
-  // Bytes that came before the notification was set still wake the reader.
-  if (waiting) port->Signal();
+  port->Queue.SetEvent(mask, std::move(event));
   return FT_OK;
 }
 
@@ -265,26 +227,14 @@ FT_STATUS TVirtualUsbDriver::GetQueueStatus(TUsbHandle handle, uint32_t& count) 
   count = 0;
   auto port = PortOf(handle);
   if (!port) return FT_INVALID_HANDLE;
-  std::lock_guard lock(port->Mutex);
-  if (port->Lost) return FT_IO_ERROR;
-  count = static_cast<uint32_t>(port->Rx.size());
-  return FT_OK;
+  return port->Queue.QueueStatus(count);
 }
 
 FT_STATUS TVirtualUsbDriver::Read(TUsbHandle handle, uint8_t* buffer, uint32_t count, uint32_t& bytesRead) {
   bytesRead = 0;
   auto port = PortOf(handle);
   if (!port) return FT_INVALID_HANDLE;
-  {
-    std::lock_guard lock(port->Mutex);
-    if (port->Lost) return FT_IO_ERROR;
-    const size_t n = std::min<size_t>(count, port->Rx.size());
-    std::copy_n(port->Rx.begin(), n, buffer);
-    port->Rx.erase(port->Rx.begin(), port->Rx.begin() + static_cast<std::ptrdiff_t>(n));
-    bytesRead = static_cast<uint32_t>(n);
-  }
-  port->Room.notify_all();
-  return FT_OK;
+  return port->Queue.Read(buffer, count, bytesRead);
 }
 
 FT_STATUS TVirtualUsbDriver::Write(TUsbHandle handle, const uint8_t* data, uint32_t count,
@@ -292,10 +242,7 @@ FT_STATUS TVirtualUsbDriver::Write(TUsbHandle handle, const uint8_t* data, uint3
   bytesWritten = 0;
   auto port = PortOf(handle);
   if (!port) return FT_INVALID_HANDLE;
-  {
-    std::lock_guard lock(port->Mutex);
-    if (port->Lost) return FT_IO_ERROR;
-  }
+  if (port->Queue.IsLost()) return FT_IO_ERROR;
   std::lock_guard lock(port->WriteMutex);
   if (port->Fd < 0) return FT_INVALID_HANDLE;
   while (bytesWritten < count) {
