@@ -77,6 +77,17 @@ void TChannel::Update() {
   --updateDepth_;
 }
 
+void TChannel::UpdateAndGreet() {
+  if (greeting_) return;
+  greeting_ = true;
+  struct TReset {
+    bool& Flag;
+    ~TReset() { Flag = false; }
+  } reset{greeting_};
+  TChannel::Update();
+  if (status_.ConnectState() == TState::Connecting && status_.AcqState() == 3) Greet();
+}
+
 void TChannel::SetConnectState(uint8_t wanted) {
   if (wanted > 2 && status_.ConnectState() < 3) {
     status_.SetError(0);

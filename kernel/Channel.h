@@ -90,6 +90,12 @@ class TChannel {
   const TListStatus& ChildStatuses() const { return childStatuses_; }
 
  protected:
+  // The first query of a link that has just come up (version, ping).
+  virtual bool Greet() { return false; }
+  // The base step, then the greeting of a link still waiting for its first
+  // answer; re-entry through status notices is ignored.
+  void UpdateAndGreet();
+
   // Raises "Error time out" once TimeOut ms have passed since the query
   // written at sinceTick (monotonic ms); the query itself stays pending.
   void CheckAnswerTimeOut(uint64_t sinceTick);
@@ -115,6 +121,7 @@ class TChannel {
   // Error code of the USB link for a USB error (0 stays 0, others get the top bit).
   uint32_t LinkErrorOf(int usbError) const;
 
+  bool greeting_ = false;
   bool opening_ = false;  // Open/Close run once at a time even when status
   bool closing_ = false;  // notices lead back into Update
 };

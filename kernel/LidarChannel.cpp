@@ -291,19 +291,6 @@ void TLidarChannel::KeepAlive(TDateTime) {
   if (elapsed * 3 > static_cast<uint64_t>(std::max(config_->TimeOut, 0)) * 2) AskLaserStatus();
 }
 
-void TLidarChannel::Update() {
-  if (updating_) return;
-  updating_ = true;
-  try {
-    TChannel::Update();
-    if (status_.ConnectState() == TState::Connecting && status_.AcqState() == AcqIdle) AskVersion();
-  } catch (...) {
-    updating_ = false;
-    throw;
-  }
-  updating_ = false;
-}
-
 void TLidarChannel::OpenDevice() {
   if (!usb_) return;
   const std::vector<std::string> options = SortedOptions(config_->ProtoOpt);

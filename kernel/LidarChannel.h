@@ -36,7 +36,7 @@ class TLidarChannel : public TChannel {
   bool AskData() override;
   void CheckTimeOut(TDateTime now) override;
   void KeepAlive(TDateTime now) override;
-  void Update() override;
+  void Update() override { UpdateAndGreet(); }
   void ReceiveData(TFtdiUSB* sender, int count) override;
   void Retry(bool again) override;
   void OpenDevice() override;
@@ -57,6 +57,7 @@ class TLidarChannel : public TChannel {
   bool AlternateQuery() const { return alternate_; }
 
  private:
+  bool Greet() override { return AskVersion(); }
   static TDateTime NowUTC();
   static uint64_t NowTick();
   bool CanQuery() const { return usb_ && protocol_; }
@@ -65,7 +66,6 @@ class TLidarChannel : public TChannel {
   bool alternate_ = false;
   // "Q" in ProtoOpt, read once: data queries are the hot path.
   bool alternateOption_ = false;
-  bool updating_ = false;
   // Monotonic time of the last query written: time-outs survive clock steps.
   uint64_t lastRequestTick_ = 0;
 };

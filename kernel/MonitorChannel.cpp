@@ -209,19 +209,6 @@ void TMonitorChannel::Retry(bool again) {
   }
 }
 
-void TMonitorChannel::Update() {
-  if (updating_) return;
-  updating_ = true;
-  try {
-    TChannel::Update();
-    if (status_.ConnectState() == TState::Connecting && status_.AcqState() == AcqIdle) Ping();
-  } catch (...) {
-    updating_ = false;
-    throw;
-  }
-  updating_ = false;
-}
-
 void TMonitorChannel::OpenDevice() {
   if (usb_) usb_->Open(460800, 8, 1, 0, 0);
 }

@@ -34,7 +34,7 @@ class TMonitorChannel : public TChannel {
 
   bool AskData() override;
   void CheckTimeOut(TDateTime now) override;
-  void Update() override;
+  void Update() override { UpdateAndGreet(); }
   void ReceiveData(TFtdiUSB* sender, int count) override;
   void Retry(bool again) override;
   void OpenDevice() override;
@@ -48,6 +48,7 @@ class TMonitorChannel : public TChannel {
   double Value(int position) const;
 
  private:
+  bool Greet() override { return Ping(); }
   static TDateTime NowUTC();
   static uint64_t NowTick();
   bool CanQuery() const { return usb_ && protocol_; }
@@ -66,7 +67,6 @@ class TMonitorChannel : public TChannel {
   int nextCommand_ = -1;
   std::array<double, MaxMeasures> values_;
   std::array<uint8_t, MaxMeasures * sizeof(double)> record_{};
-  bool updating_ = false;
 };
 
 }  // namespace OrlaqLidar
