@@ -1,6 +1,7 @@
 #pragma once
 // Time is injected: the kernel asks its clock, never the system, so that
 // tests run in simulated time and never sleep.
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 
@@ -24,6 +25,20 @@ class TSystemClock : public TClock {
     using namespace std::chrono;
     return static_cast<uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
   }
+};
+
+// The system clock whose monotonic tick can be moved ahead: a run in real
+// time (integration tests, benchmarks) skips waits such as a channel's
+// first-open delay instead of sleeping through them. The wall clock is left alone.
+class TSkippableClock : public TClock {
+ public:
+  TDateTime NowUTC() const override { return system_.NowUTC(); }
+  uint64_t TickMs() const override { return system_.TickMs() + skipped_.load(); }
+  void Skip(uint64_t ms) { skipped_ += ms; }
+
+ private:
+  TSystemClock system_;
+  std::atomic<uint64_t> skipped_{0};
 };
 
 // Simulated time for tests: only moves when told to.

@@ -103,7 +103,7 @@ bool MeasureAcquisition(TSimInstrument& sim, TApplicationConfig& settings, const
     Fail(error);
     return false;
   }
-  TSkippingClock clock;
+  TSkippableClock clock;
   TQtMainLoop loop;
   TScopedServices services(TServices{&clock, &loop, nullptr, usb.get(), nullptr});
   std::vector<std::string> log;
@@ -133,16 +133,16 @@ bool MeasureAcquisition(TSimInstrument& sim, TApplicationConfig& settings, const
     source.Start();
     const auto tick = loop.StartTimer(100, [&] { source.OnTimer(clock.NowUTC()); });
     // Auto-power switches the laser on once connected.
-    if (!RunUntil([&] { return source.Status.PowerState() == TState::LaserOn; }, 10000)) {
+    if (!RunQtUntil([&] { return source.Status.PowerState() == TState::LaserOn; }, 10000)) {
       Fail("no laser on: " + source.Status.Text);
       ok = false;
     }
     if (ok) {
-      RunUntil([] { return false; }, 500);  // warm-up
+      RunQtUntil([] { return false; }, 500);  // warm-up
       measuring = true;
       start = last = std::chrono::steady_clock::now();
       const double cpu0 = ProcessCpuSeconds(), sim0 = ThreadsCpuSeconds(simThreads);
-      RunUntil([&] { return SecondsSince(start) >= seconds; }, static_cast<int>(seconds * 1000) + 5000, 50);
+      RunQtUntil([&] { return SecondsSince(start) >= seconds; }, static_cast<int>(seconds * 1000) + 5000, 50);
       measuring = false;
       out.Cpu = ProcessCpuSeconds() - cpu0;
       out.SimCpu = ThreadsCpuSeconds(simThreads) - sim0;
@@ -155,13 +155,13 @@ bool MeasureAcquisition(TSimInstrument& sim, TApplicationConfig& settings, const
       }
     }
     source.SetPower(false);
-    RunUntil([&] { return source.Status.PowerState() == TState::LaserOff; }, 3000);
+    RunQtUntil([&] { return source.Status.PowerState() == TState::LaserOff; }, 3000);
     loop.StopTimer(tick);
     source.RemoveDataConsumer(&shots);
     source.Stop();
     source.Close();
   }
-  RunUntil([] { return false; }, 20);
+  RunQtUntil([] { return false; }, 20);
   TErrorLogger::Instance().SetSink(nullptr);
   for (const auto& line : log) Fail("log: " + line);
   return ok;
@@ -208,7 +208,7 @@ bool MeasurePlain(TSimInstrument& sim, const std::set<int>& simThreads, double s
 }
 
 bool Run() {
-  EnsureQtApp();
+  EnsureQtApplication();
   const double seconds = BenchSeconds(20);
   TTempFolder folder;
   TIniFile ini;

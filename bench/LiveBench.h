@@ -27,57 +27,23 @@
 #include <sstream>
 #include <string>
 
+#include "Common/StringUtils.h"
 #include "Platform/Clock.h"
+#include "Platform/Real/QtMainLoop.h"
 
 namespace OrlaqLidar::Bench {
-
-inline void EnsureQtApp() {
-  static int argc = 1;
-  static char name[] = "skyvane-bench";
-  static char* argv[] = {name, nullptr};
-  static QCoreApplication app(argc, argv);
-}
-
-// Runs Qt's event loop until done() or the time-out; returns done().
-inline bool RunUntil(const std::function<bool()>& done, int timeoutMs, int pollMs = 5) {
-  if (done()) return true;
-  QEventLoop loop;
-  QTimer poll;
-  poll.setInterval(pollMs);
-  QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-    if (done()) loop.quit();
-  });
-  QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-  poll.start();
-  loop.exec();
-  return done();
-}
 
 // Seconds of measurement: SKYVANE_BENCH_SECONDS when set, else the default.
 inline double BenchSeconds(double fallback) {
   const char* s = std::getenv("SKYVANE_BENCH_SECONDS");
   if (!s || !*s) return fallback;
-  char* end = nullptr;
-  const double v = std::strtod(s, &end);
-  return end != s && v > 0 ? v : fallback;
+  const auto v = TryParseDouble(s);
+  return v && *v > 0 ? *v : fallback;
 }
 
 inline double SecondsSince(std::chrono::steady_clock::time_point t) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
 }
-
-// The system clock whose monotonic tick can be moved ahead, so that a
-// benchmark does not wait through the channels' first-open delay.
-class TSkippingClock : public TClock {
- public:
-  TDateTime NowUTC() const override { return system_.NowUTC(); }
-  uint64_t TickMs() const override { return system_.TickMs() + skipped_.load(); }
-  void Skip(uint64_t ms) { skipped_ += ms; }
-
- private:
-  TSystemClock system_;
-  std::atomic<uint64_t> skipped_{0};
-};
 
 // A private temporary folder, removed at the end.
 class TTempFolder {

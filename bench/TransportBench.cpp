@@ -98,7 +98,7 @@ void Fail(const std::string& what) { std::fprintf(stderr, "%s: %s\n", Name, what
 // The program's path: one TLidarChannel driven as the instrument drives it.
 class TChannelPath {
  public:
-  TChannelPath(const TChannelConfig& channel, TSkippingClock& clock, TMainLoop& loop)
+  TChannelPath(const TChannelConfig& channel, TSkippableClock& clock, TMainLoop& loop)
       : lidar_(channel), clock_(clock), loop_(loop) {
     clock_.Skip(TChannel::FirstOpenDelayMs);
     tick_ = loop_.StartTimer(100, [this] { lidar_.CheckTimeOut(clock_.NowUTC()); });
@@ -114,16 +114,16 @@ class TChannelPath {
     lidar_.OnData = nullptr;
     loop_.StopTimer(tick_);
     lidar_.SetConnectState(TState::Disconnected);
-    RunUntil([&] { return lidar_.GetConnectState() == TState::Disconnected; }, 3000);
+    RunQtUntil([&] { return lidar_.GetConnectState() == TState::Disconnected; }, 3000);
   }
 
   bool Prepare() {
     lidar_.SetConnectState(TState::Connected);
-    if (!RunUntil([&] { return lidar_.GetConnectState() == TState::Connected; }, 10000)) {
+    if (!RunQtUntil([&] { return lidar_.GetConnectState() == TState::Connected; }, 10000)) {
       Fail("the channel did not connect: " + lidar_.GetStatus()->Text + " / " + lidar_.LinkStatus().Text);
       return false;
     }
-    if (!lidar_.SwitchLaser(true) || !RunUntil([&] { return Idle() && lidar_.GetPowerState() == TState::LaserWarmup; },
+    if (!lidar_.SwitchLaser(true) || !RunQtUntil([&] { return Idle() && lidar_.GetPowerState() == TState::LaserWarmup; },
                                                5000)) {
       Fail("the laser did not switch on: " + lidar_.GetStatus()->Text);
       return false;
@@ -143,9 +143,9 @@ class TChannelPath {
       Fail("the channel refused the data query: " + lidar_.GetStatus()->Text);
       return false;
     }
-    RunUntil([&] { return SecondsSince(start) >= seconds; }, static_cast<int>(seconds * 1000) + 5000, 20);
+    RunQtUntil([&] { return SecondsSince(start) >= seconds; }, static_cast<int>(seconds * 1000) + 5000, 20);
     stop_ = true;
-    if (!RunUntil([&] { return Idle(); }, 3000)) {
+    if (!RunQtUntil([&] { return Idle(); }, 3000)) {
       Fail("the last shot did not come: " + lidar_.GetStatus()->Text);
       return false;
     }
@@ -163,7 +163,7 @@ class TChannelPath {
   bool Idle() { return lidar_.GetStatus()->AcqState() == TLidarChannel::AcqIdle; }
 
   TLidarChannel lidar_;
-  TSkippingClock& clock_;
+  TSkippableClock& clock_;
   TMainLoop& loop_;
   TMainLoop::TTimerId tick_ = 0;
   uint64_t shots_ = 0;
@@ -240,7 +240,7 @@ double ProtocolMicroseconds(const TChannelConfig& channel, const std::vector<uin
 }
 
 bool Run() {
-  EnsureQtApp();
+  EnsureQtApplication();
   const double seconds = BenchSeconds(5);
   TTempFolder folder;
   TIniFile ini;
@@ -267,7 +267,7 @@ bool Run() {
   TFigures channel, plain;
   std::vector<uint8_t> answer;
   {
-    TSkippingClock clock;
+    TSkippableClock clock;
     TQtMainLoop loop;
     TScopedServices services(TServices{&clock, &loop, nullptr, usb.get(), nullptr});
     TChannelPath program(*config.FindChannel(1), clock, loop);
@@ -279,7 +279,7 @@ bool Run() {
     answer = baseline.LastAnswer();
   }
   // Wake-ups still queued for the closed device find it gone.
-  RunUntil([] { return false; }, 20);
+  RunQtUntil([] { return false; }, 20);
   usb.reset();
   sim.Stop();
   const double protocolUs = ProtocolMicroseconds(*config.FindChannel(1), answer);

@@ -263,8 +263,18 @@ void TLidar::ChannelStatusChanged(TStatus* status, TState::ChangeRaison reasons)
 
   if (Status.ConnectState() == TState::Connected) {
     uint8_t power = TState::LaserOn;
+    bool laserStillOn = false;
     for (const auto& ch : lidarChannels_)
-      if (ch->Config().HasLaserCmd > 0) power = std::min(power, ch->GetStatus()->PowerState());
+      if (ch->Config().HasLaserCmd > 0) {
+        const uint8_t p = ch->GetStatus()->PowerState();
+        power = std::min(power, p);
+        laserStillOn = laserStillOn || p >= TState::WaitingPowerOn;
+      }
+    // Switching off ends when every laser is off: the first group to answer
+    // must not end it while another laser, whose command is still queued,
+    // runs on (a disconnection would then leave it on).
+    if (power == TState::LaserOff && laserStillOn && Status.PowerState() == TState::WaitingPowerOff)
+      power = TState::WaitingPowerOff;
     if (power != Status.PowerState()) {
       Status.Text = PowerTextOf(power);
       Status.SetPowerState(power);

@@ -1,6 +1,7 @@
 #include "Platform/Real/QtMainLoop.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QMetaObject>
 
 namespace OrlaqLidar {
@@ -51,5 +52,27 @@ void TQtMainLoop::SetIdleHandler(std::function<bool()> fn) {
 void TQtMainLoop::Quit(int exitCode) { QCoreApplication::exit(exitCode); }
 
 int TQtMainLoop::Run() { return QCoreApplication::exec(); }
+
+void EnsureQtApplication() {
+  if (QCoreApplication::instance()) return;
+  static int argc = 1;
+  static char name[] = "skyvane";
+  static char* argv[] = {name, nullptr};
+  static QCoreApplication app(argc, argv);
+}
+
+bool RunQtUntil(const std::function<bool()>& done, int timeoutMs, int pollMs) {
+  if (done()) return true;
+  QEventLoop loop;
+  QTimer poll;
+  poll.setInterval(pollMs);
+  QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+    if (done()) loop.quit();
+  });
+  QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+  poll.start();
+  loop.exec();
+  return done();
+}
 
 }  // namespace OrlaqLidar

@@ -32,4 +32,11 @@ class TQtMainLoop : public QObject, public TMainLoop {
   QTimer idleTimer_;
 };
 
+// A QCoreApplication for programs that have none of their own (tests,
+// benchmarks); created on first call, kept to the end of the process.
+void EnsureQtApplication();
+// Runs Qt's event loop on this thread until done() holds or timeoutMs has
+// passed; returns done(). Never hangs: the loop is left at the deadline.
+bool RunQtUntil(const std::function<bool()>& done, int timeoutMs, int pollMs = 2);
+
 }  // namespace OrlaqLidar

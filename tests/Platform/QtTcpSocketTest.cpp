@@ -14,38 +14,20 @@
 #include <string>
 #include <vector>
 
+#include "Platform/Real/QtMainLoop.h"
 #include "Platform/Real/QtSocketFactory.h"
 
 using namespace OrlaqLidar;
 
 namespace {
 
-void EnsureApp() {
-  static int argc = 1;
-  static char name[] = "QtTcpSocketTest";
-  static char* argv[] = {name, nullptr};
-  static QCoreApplication app(argc, argv);
-}
 
-// Runs the event loop until done() or the time-out; returns done().
-bool WaitFor(const std::function<bool()>& done, int timeoutMs = 3000) {
-  if (done()) return true;
-  QEventLoop loop;
-  QTimer poll;
-  poll.setInterval(2);
-  QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-    if (done()) loop.quit();
-  });
-  QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-  poll.start();
-  loop.exec();
-  return done();
-}
+bool WaitFor(const std::function<bool()>& done, int timeoutMs = 3000) { return RunQtUntil(done, timeoutMs); }
 
 class QtTcpSocketTest : public ::testing::Test {
  protected:
   QtTcpSocketTest() {
-    EnsureApp();
+    EnsureQtApplication();
     EXPECT_TRUE(Server.listen(QHostAddress::LocalHost, 0));
     QObject::connect(&Server, &QTcpServer::newConnection, [this] { Peer = Server.nextPendingConnection(); });
   }

@@ -22,6 +22,7 @@
 #include "kernel/Airins.h"
 #include "kernel/AirinsData.h"
 #include "kernel/AirinsProtocol.h"
+#include "Platform/Real/QtMainLoop.h"
 
 using namespace OrlaqLidar;
 
@@ -184,19 +185,7 @@ TEST(SimInsServer, ATakenPortIsReported) {
 
 namespace {
 
-bool WaitFor(const std::function<bool()>& done, int timeoutMs = 3000) {
-  if (done()) return true;
-  QEventLoop loop;
-  QTimer poll;
-  poll.setInterval(2);
-  QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-    if (done()) loop.quit();
-  });
-  QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-  poll.start();
-  loop.exec();
-  return done();
-}
+bool WaitFor(const std::function<bool()>& done, int timeoutMs = 3000) { return RunQtUntil(done, timeoutMs); }
 
 }  // namespace
 

@@ -30,7 +30,6 @@
 
 using namespace OrlaqLidar;
 using OrlaqLidar::Test::RunFor;
-using OrlaqLidar::Test::RunUntil;
 
 namespace {
 
@@ -39,7 +38,7 @@ constexpr int InsRecordLength = 35;
 class AcquisitionEndToEndTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    OrlaqLidar::Test::EnsureQtApp();
+    OrlaqLidar::EnsureQtApplication();
     TErrorLogger::Instance().Reset();
     TErrorLogger::Instance().SetSink([this](const std::string& line) { log_.push_back(line); });
 
@@ -80,7 +79,7 @@ class AcquisitionEndToEndTest : public ::testing::Test {
   void TearDown() override {
     if (source_) {
       source_->SetPower(false);
-      RunUntil([&] { return source_->Status.PowerState() == TState::LaserOff; }, 2000);
+      RunQtUntil([&] { return source_->Status.PowerState() == TState::LaserOff; }, 2000);
       loop_->StopTimer(timer_);
       source_->RemoveDataConsumer(this);
       source_->Stop();
@@ -146,7 +145,7 @@ class AcquisitionEndToEndTest : public ::testing::Test {
   // of every lidar channel, monitoring records and INS records flowing.
   void RunUntilEverythingFlows() {
     std::map<int, int> none;
-    ASSERT_TRUE(RunUntil(
+    ASSERT_TRUE(RunQtUntil(
         [&] {
           if (!ShotsSince(none, 3)) return false;
           for (int id : MonitorIds())
@@ -160,7 +159,7 @@ class AcquisitionEndToEndTest : public ::testing::Test {
   }
 
   OrlaqLidar::Test::TTempDir dir_;
-  OrlaqLidar::Test::TSkippingClock clock_;
+  OrlaqLidar::TSkippableClock clock_;
   TApplicationConfig config_;
   std::unique_ptr<TSimInstrument> sim_;
   std::unique_ptr<TSimInsServer> ins_;
@@ -205,7 +204,7 @@ TEST_F(AcquisitionEndToEndTest, ShotsMeasuresAndInsRecordsReachTheConsumerWithTh
 
   // Laser off by hand: the shots stop, the source stays connected.
   source_->SetPower(false);
-  ASSERT_TRUE(RunUntil([&] { return source_->Status.PowerState() == TState::LaserOff; }, 3000)) << Counts();
+  ASSERT_TRUE(RunQtUntil([&] { return source_->Status.PowerState() == TState::LaserOff; }, 3000)) << Counts();
   for (const auto& g : config_.LidarConfig.Groups) EXPECT_FALSE(sim_->LaserOn(g.first)) << "group " << g.first;
   RunFor(300);  // answers to queries already sent may still come in
   const std::map<int, int> afterOff = count_;
@@ -228,14 +227,14 @@ TEST_P(AcquisitionReplugTest, UnpluggedDeviceIsReconnectedAndShotsResume) {
   ASSERT_GE(device, 0);
   TSimDeviceServer& server = sim_->Server(device);
   server.Unplug();
-  ASSERT_TRUE(RunUntil([&] { return source_->Lidar()->Status.ConnectState() != TState::Connected; }, 3000))
+  ASSERT_TRUE(RunQtUntil([&] { return source_->Lidar()->Status.ConnectState() != TState::Connected; }, 3000))
       << Counts();
   RunFor(800);
   EXPECT_EQ(server.Connections(), 1u);
   const std::map<int, int> atReplug = count_;
   server.Replug();
 
-  ASSERT_TRUE(RunUntil([&] { return ShotsSince(atReplug, 3); }, 6000))
+  ASSERT_TRUE(RunQtUntil([&] { return ShotsSince(atReplug, 3); }, 6000))
       << "shots did not resume:" << Counts() << Log();
   EXPECT_EQ(server.Connections(), 2u);
   EXPECT_EQ(source_->Lidar()->Status.ConnectState(), TState::Connected);
@@ -244,7 +243,7 @@ TEST_P(AcquisitionReplugTest, UnpluggedDeviceIsReconnectedAndShotsResume) {
   // Measures go on too.
   for (int id : MonitorIds()) {
     const int seen = count_[id];
-    EXPECT_TRUE(RunUntil([&] { return count_[id] > seen; }, 3000)) << "monitoring " << id << Counts();
+    EXPECT_TRUE(RunQtUntil([&] { return count_[id] > seen; }, 3000)) << "monitoring " << id << Counts();
   }
   EXPECT_EQ(staleTimes_, 0);
 }

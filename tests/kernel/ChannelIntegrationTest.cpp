@@ -21,7 +21,6 @@
 
 using namespace OrlaqLidar;
 using OrlaqLidar::Test::RunFor;
-using OrlaqLidar::Test::RunUntil;
 
 namespace {
 
@@ -32,7 +31,7 @@ constexpr uint32_t QueueStatusIoError = 0x80000000u | 404u;
 class ChannelIntegrationTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    OrlaqLidar::Test::EnsureQtApp();
+    OrlaqLidar::EnsureQtApplication();
     config_ = OrlaqLidar::Test::LoadDefinitionFile(OrlaqLidar::Test::ShippedDefinitionPath());
     ASSERT_TRUE(config_) << OrlaqLidar::Test::ShippedDefinitionPath();
     sim_ = std::make_unique<TSimInstrument>(*config_);
@@ -74,18 +73,18 @@ class ChannelIntegrationTest : public ::testing::Test {
   }
 
   bool WaitConnected(TChannel& channel, int ms = 5000) {
-    return RunUntil([&] { return channel.GetConnectState() == TState::Connected; }, ms);
+    return RunQtUntil([&] { return channel.GetConnectState() == TState::Connected; }, ms);
   }
 
   bool WaitIdle(TChannel& channel, int ms = 3000) {
-    return RunUntil([&] { return channel.GetStatus()->AcqState() == TLidarChannel::AcqIdle; }, ms);
+    return RunQtUntil([&] { return channel.GetStatus()->AcqState() == TLidarChannel::AcqIdle; }, ms);
   }
 
   // Switches the laser on and ends the warm-up by hand, as the group does
   // once its heating time is over.
   void LaserOn() {
     ASSERT_TRUE(lidar_->SwitchLaser(true));
-    ASSERT_TRUE(RunUntil(
+    ASSERT_TRUE(RunQtUntil(
         [&] {
           return lidar_->GetPowerState() == TState::LaserWarmup &&
                  lidar_->GetStatus()->AcqState() == TLidarChannel::AcqIdle;
@@ -103,13 +102,13 @@ class ChannelIntegrationTest : public ::testing::Test {
       if (shots.size() < count) lidar_->AskData();
     };
     EXPECT_TRUE(lidar_->AskData());
-    EXPECT_TRUE(RunUntil([&] { return shots.size() >= count; }, 5000)) << shots.size() << " shots";
+    EXPECT_TRUE(RunQtUntil([&] { return shots.size() >= count; }, 5000)) << shots.size() << " shots";
     lidar_->OnData = nullptr;
     return shots;
   }
 
   OrlaqLidar::Test::TTempDir dir_;
-  OrlaqLidar::Test::TSkippingClock clock_;
+  OrlaqLidar::TSkippableClock clock_;
   std::unique_ptr<TLidarConfig> config_;
   std::unique_ptr<TSimInstrument> sim_;
   std::unique_ptr<TUsbDriver> usb_;
@@ -157,16 +156,16 @@ TEST_F(ChannelIntegrationTest, LidarChannelConnectsSwitchesTheLaserAndPollsWhole
   EXPECT_EQ(lidar_->Pending(), 0);
 
   ASSERT_TRUE(lidar_->SwitchLaser(false));
-  ASSERT_TRUE(RunUntil([&] { return lidar_->GetPowerState() == TState::LaserOff; }, 3000));
+  ASSERT_TRUE(RunQtUntil([&] { return lidar_->GetPowerState() == TState::LaserOff; }, 3000));
   EXPECT_FALSE(sim_->LaserOn(c.GroupID));
 
   // Disconnection closes the device: the simulator sees its host go.
   TSimDeviceServer& server = sim_->Server(device);
   lidar_->SetConnectState(TState::Disconnected);
-  EXPECT_TRUE(RunUntil([&] { return lidar_->GetConnectState() == TState::Disconnected; }, 3000));
+  EXPECT_TRUE(RunQtUntil([&] { return lidar_->GetConnectState() == TState::Disconnected; }, 3000));
   EXPECT_EQ(lidar_->LinkStatus().ConnectState(), TState::Disconnected);
   EXPECT_TRUE(lidar_->SerialNumber().empty());
-  EXPECT_TRUE(RunUntil([&] { return !server.Connected(); }, 3000));
+  EXPECT_TRUE(RunQtUntil([&] { return !server.Connected(); }, 3000));
 }
 
 TEST_F(ChannelIntegrationTest, MonitorChannelAnswersThePingAndDeliversAWholeRecord) {
@@ -185,7 +184,7 @@ TEST_F(ChannelIntegrationTest, MonitorChannelAnswersThePingAndDeliversAWholeReco
     records.push_back(std::move(values));
   };
   ASSERT_TRUE(monitor_->AskData());
-  ASSERT_TRUE(RunUntil([&] { return !records.empty(); }, 3000)) << monitor_->GetStatus()->Text;
+  ASSERT_TRUE(RunQtUntil([&] { return !records.empty(); }, 3000)) << monitor_->GetStatus()->Text;
   ASSERT_EQ(records[0].size(), Channel(MonitorRecordID).InfoDescriptions.size());
   // Every measure was asked and answered in its own slot: laser head and
   // box temperatures, laser energy, high voltage, humidity.
@@ -201,7 +200,7 @@ TEST_F(ChannelIntegrationTest, MonitorChannelAnswersThePingAndDeliversAWholeReco
   // A second cycle starts from the first measure again.
   ASSERT_TRUE(WaitIdle(*monitor_));
   ASSERT_TRUE(monitor_->AskData());
-  ASSERT_TRUE(RunUntil([&] { return records.size() >= 2; }, 3000));
+  ASSERT_TRUE(RunQtUntil([&] { return records.size() >= 2; }, 3000));
   EXPECT_EQ(records[1].size(), records[0].size());
 }
 
@@ -226,7 +225,7 @@ TEST_F(ChannelIntegrationTest, UnpluggedDeviceDropsToConnectingAndComesBackAfter
   TSimDeviceServer& server = sim_->Server(device);
   server.Unplug();
   // The reader notices the lost device within two of its 200 ms waits.
-  ASSERT_TRUE(RunUntil([&] { return lidar_->GetConnectState() == TState::Connecting; }, 3000));
+  ASSERT_TRUE(RunQtUntil([&] { return lidar_->GetConnectState() == TState::Connecting; }, 3000));
   // The device went away under a working link: a queue status failure
   // (I/O error), with the link waiting to be closed.
   EXPECT_EQ(linkErrorAtDrop, QueueStatusIoError);

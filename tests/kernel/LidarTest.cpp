@@ -173,6 +173,33 @@ TEST_F(LidarTest, ThreeTimeOutsInARowReconnectTheChannel) {
   lidar.reset();  // the hook above refers to this test's locals
 }
 
+TEST_F(LidarTest, SwitchingOffEndsOnlyWhenEveryLaserIsOff) {
+  const int a = usb.AddDevice("DEV A", "A1");
+  const int b = usb.AddDevice("DEV B", "B1");
+  instrument.shotBytes[a] = instrument.shotBytes[b] = 64;
+  Load("[General]\nName=T\n[Instruments]\n[ChannelGroup1]\nGroupID=1\nHeatingTime=0\n"
+       "[ChannelGroup2]\nGroupID=2\nHeatingTime=0\n"
+       "[Channel1]\nRecordID=1\nGroupID=1\nName=A\nUSB=DEV A\nHasLaserCmd=2\nDoorsCount=16\nDoorsByte=4\nTimeOut=500\n"
+       "[Channel2]\nRecordID=2\nGroupID=2\nName=B\nUSB=DEV B\nHasLaserCmd=2\nDoorsCount=16\nDoorsByte=4\nTimeOut=500\n");
+  ConnectAll();
+  lidar->SetPowerState(TState::LaserOn);
+  Run(500);
+  ASSERT_EQ(lidar->Status.PowerState(), TState::LaserOn);
+  // A's data query is pending when the lasers are switched off: its laser-off
+  // command waits in the queue while B's laser goes off at once.
+  instrument.muteData.insert(a);
+  Run(200);
+  lidar->SetPowerState(TState::LaserOff);
+  instrument.muteData.erase(a);
+  Run(100);
+  EXPECT_FALSE(instrument.laser[b]);
+  EXPECT_TRUE(instrument.laser[a]);
+  EXPECT_EQ(lidar->Status.PowerState(), TState::WaitingPowerOff);
+  Run(2000);
+  EXPECT_FALSE(instrument.laser[a]);
+  EXPECT_EQ(lidar->Status.PowerState(), TState::LaserOff);
+}
+
 TEST_F(LidarTest, DisconnectDropsQueuedCommands) {
   usb.AddDevice("DEV P", "A1");
   usb.AddDevice("DEV S", "A2");

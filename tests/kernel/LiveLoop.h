@@ -16,52 +16,15 @@
 #include "Common/IniFile.h"
 #include "Config/LidarConfig.h"
 #include "Platform/Clock.h"
+#include "Platform/Real/QtMainLoop.h"
 #include "tests/TestSupport.h"
 
 namespace OrlaqLidar::Test {
 
-// One QCoreApplication for the whole test program.
-inline void EnsureQtApp() {
-  static int argc = 1;
-  static char name[] = "skyvane-live-test";
-  static char* argv[] = {name, nullptr};
-  static QCoreApplication app(argc, argv);
-}
-
-// Runs the Qt event loop until done() holds or timeoutMs has passed;
-// returns done(). Never hangs: the loop is left at the deadline.
-inline bool RunUntil(const std::function<bool()>& done, int timeoutMs) {
-  if (done()) return true;
-  QEventLoop loop;
-  QTimer poll;
-  poll.setInterval(2);
-  QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-    if (done()) loop.quit();
-  });
-  QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-  poll.start();
-  loop.exec();
-  return done();
-}
-
 // Runs the event loop for a while whatever happens.
 inline void RunFor(int ms) {
-  RunUntil([] { return false; }, ms);
+  RunQtUntil([] { return false; }, ms);
 }
-
-// The system clock whose monotonic tick can be moved ahead: a freshly built
-// channel waits 3 s before its first open attempt, which a test skips
-// rather than sleeps through. The wall clock is left alone.
-class TSkippingClock : public TClock {
- public:
-  TDateTime NowUTC() const override { return system_.NowUTC(); }
-  uint64_t TickMs() const override { return system_.TickMs() + skipped_.load(); }
-  void Skip(uint64_t ms) { skipped_ += ms; }
-
- private:
-  TSystemClock system_;
-  std::atomic<uint64_t> skipped_{0};
-};
 
 // The instrument definition shipped with the program.
 inline std::filesystem::path ShippedDefinitionPath() {
