@@ -115,6 +115,10 @@ void TLidarAcquisition::OnTimer(TDateTime now) {
       airins_->Connect();
     }
   }
+  // The instrument clears its error silently once its channels answer again;
+  // the source's error ends with it.
+  if (Status.Error() != 0 && lidar_->Status.Error() == 0 && (!airins_ || airins_->Status.Error() == 0))
+    Status.SetError(0);
   if (Status.ConnectState() == TState::Connected && Status.PowerState() == TState::LaserOff && autoPower_)
     SetPower(true);
 }

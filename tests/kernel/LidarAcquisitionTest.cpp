@@ -144,3 +144,30 @@ TEST_F(LidarAcquisitionTest, TheInsJoinsTheConnectionAndIsRetriedWhenLost) {
   EXPECT_EQ(source->Airins()->Status.ConnectState(), TState::Connected);
   EXPECT_EQ(source->Status.ConnectState(), TState::Connected);
 }
+
+TEST_F(LidarAcquisitionTest, TheSourceErrorIsClearedOnceTheInstrumentHasRecovered) {
+  Make(false, false);
+  source->Start();
+  Run(5000);
+  ASSERT_EQ(source->Status.ConnectState(), TState::Connected);
+  // The board refuses a command: a channel error, reported up to the source.
+  usb.OnWrite = [this](int dev, const std::vector<uint8_t>&) {
+    usb.Inject(dev, OrlaqLidar::Test::Frame({'e', 'U'}, false));
+  };
+  source->SetPower(true);
+  Run(300);
+  EXPECT_EQ(source->Lidar()->Status.Error(), 0x8000000Du);
+  // The board is unplugged: the instrument's next notice carries its error
+  // up to the source.
+  usb.OnWrite = [this](int dev, const std::vector<uint8_t>& bytes) { instrument.Answer(dev, bytes); };
+  usb.Unplug(p);
+  Run(3000);
+  EXPECT_EQ(source->Status.Error(), 0x8000000Eu);
+  // It comes back: everything answers again.
+  p = usb.AddDevice("DEV P", "A1");
+  instrument.shotBytes[p] = 64;
+  Run(5000);
+  ASSERT_EQ(source->Status.ConnectState(), TState::Connected);
+  EXPECT_EQ(source->Lidar()->Status.Error(), 0u);
+  EXPECT_EQ(source->Status.Error(), 0u);
+}
