@@ -17,8 +17,7 @@ const TFakeUsbDriver::TDevice& TFakeUsbDriver::At(int device) const {
   return it->second;
 }
 
-int TFakeUsbDriver::AddDevice(const std::string& description, const std::string& serial, uint32_t type,
-                              int64_t locId) {
+int TFakeUsbDriver::AddDevice(const std::string& description, const std::string& serial, uint32_t type, int64_t locId) {
   std::lock_guard lock(mutex_);
   TDevice d;
   d.Description = description;
@@ -179,97 +178,71 @@ TFakeUsbDriver::TDevice* TFakeUsbDriver::DeviceOf(TUsbHandle handle, FT_STATUS& 
   return &d;
 }
 
-FT_STATUS TFakeUsbDriver::ResetDevice(TUsbHandle handle) {
+template <class Fn>
+FT_STATUS TFakeUsbDriver::WithDevice(TUsbHandle handle, Fn fn) {
   std::lock_guard lock(mutex_);
   FT_STATUS st;
-  if (TDevice* d = DeviceOf(handle, st)) d->State.Resets++;
+  if (TDevice* d = DeviceOf(handle, st)) fn(*d);
   return st;
+}
+
+FT_STATUS TFakeUsbDriver::ResetDevice(TUsbHandle handle) {
+  return WithDevice(handle, [&](TDevice& d) { d.State.Resets++; });
 }
 
 FT_STATUS TFakeUsbDriver::Purge(TUsbHandle handle, uint32_t mask) {
-  std::lock_guard lock(mutex_);
-  FT_STATUS st;
-  if (TDevice* d = DeviceOf(handle, st)) {
-    d->State.Purges++;
-    if (mask & FT_PURGE_RX) d->Rx.clear();
-  }
-  return st;
+  return WithDevice(handle, [&](TDevice& d) {
+    d.State.Purges++;
+    if (mask & FT_PURGE_RX) d.Rx.clear();
+  });
 }
 
 FT_STATUS TFakeUsbDriver::SetBaudRate(TUsbHandle handle, uint32_t baud) {
-  std::lock_guard lock(mutex_);
-  FT_STATUS st;
-  if (TDevice* d = DeviceOf(handle, st)) d->State.Baud = baud;
-  return st;
+  return WithDevice(handle, [&](TDevice& d) { d.State.Baud = baud; });
 }
 
 FT_STATUS TFakeUsbDriver::SetDataCharacteristics(TUsbHandle handle, uint8_t wordLength, uint8_t stopBits,
                                                  uint8_t parity) {
-  std::lock_guard lock(mutex_);
-  FT_STATUS st;
-  if (TDevice* d = DeviceOf(handle, st)) {
-    d->State.WordLength = wordLength;
-    d->State.StopBits = stopBits;
-    d->State.Parity = parity;
-  }
-  return st;
+  return WithDevice(handle, [&](TDevice& d) {
+    d.State.WordLength = wordLength;
+    d.State.StopBits = stopBits;
+    d.State.Parity = parity;
+  });
 }
 
 FT_STATUS TFakeUsbDriver::SetFlowControl(TUsbHandle handle, uint16_t flow, uint8_t xon, uint8_t xoff) {
-  std::lock_guard lock(mutex_);
-  FT_STATUS st;
-  if (TDevice* d = DeviceOf(handle, st)) {
-    d->State.Flow = flow;
-    d->State.Xon = xon;
-    d->State.Xoff = xoff;
-  }
-  return st;
+  return WithDevice(handle, [&](TDevice& d) {
+    d.State.Flow = flow;
+    d.State.Xon = xon;
+    d.State.Xoff = xoff;
+  });
 }
 
 FT_STATUS TFakeUsbDriver::SetDtr(TUsbHandle handle) {
-  std::lock_guard lock(mutex_);
-  FT_STATUS st;
-  if (TDevice* d = DeviceOf(handle, st)) d->State.Dtr = true;
-  return st;
+  return WithDevice(handle, [&](TDevice& d) { d.State.Dtr = true; });
 }
 
 FT_STATUS TFakeUsbDriver::ClrDtr(TUsbHandle handle) {
-  std::lock_guard lock(mutex_);
-  FT_STATUS st;
-  if (TDevice* d = DeviceOf(handle, st)) d->State.Dtr = false;
-  return st;
+  return WithDevice(handle, [&](TDevice& d) { d.State.Dtr = false; });
 }
 
 FT_STATUS TFakeUsbDriver::SetRts(TUsbHandle handle) {
-  std::lock_guard lock(mutex_);
-  FT_STATUS st;
-  if (TDevice* d = DeviceOf(handle, st)) d->State.Rts = true;
-  return st;
+  return WithDevice(handle, [&](TDevice& d) { d.State.Rts = true; });
 }
 
 FT_STATUS TFakeUsbDriver::ClrRts(TUsbHandle handle) {
-  std::lock_guard lock(mutex_);
-  FT_STATUS st;
-  if (TDevice* d = DeviceOf(handle, st)) d->State.Rts = false;
-  return st;
+  return WithDevice(handle, [&](TDevice& d) { d.State.Rts = false; });
 }
 
 FT_STATUS TFakeUsbDriver::SetBreakOn(TUsbHandle handle) {
-  std::lock_guard lock(mutex_);
-  FT_STATUS st;
-  if (TDevice* d = DeviceOf(handle, st)) d->State.Break = true;
-  return st;
+  return WithDevice(handle, [&](TDevice& d) { d.State.Break = true; });
 }
 
 FT_STATUS TFakeUsbDriver::SetBreakOff(TUsbHandle handle) {
-  std::lock_guard lock(mutex_);
-  FT_STATUS st;
-  if (TDevice* d = DeviceOf(handle, st)) d->State.Break = false;
-  return st;
+  return WithDevice(handle, [&](TDevice& d) { d.State.Break = false; });
 }
 
-FT_STATUS TFakeUsbDriver::SetEventNotification(TUsbHandle handle, uint32_t mask,
-                                               std::shared_ptr<TUsbEvent> event) {
+FT_STATUS TFakeUsbDriver::SetEventNotification(TUsbHandle handle, uint32_t mask, std::shared_ptr<TUsbEvent> event) {
   std::lock_guard lock(mutex_);
   auto it = handles_.find(handle);
   if (it == handles_.end()) return FT_INVALID_HANDLE;

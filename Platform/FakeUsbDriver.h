@@ -105,6 +105,9 @@ class TFakeUsbDriver : public TUsbDriver {
     TLineState State;
   };
   FT_STATUS OpenDevice(int device, TUsbHandle& handle);
+  // Runs fn on the device behind a live handle, under the lock.
+  template <class Fn>
+  FT_STATUS WithDevice(TUsbHandle handle, Fn fn);
   // The device behind a live handle, or null with the status to return.
   TDevice* DeviceOf(TUsbHandle handle, FT_STATUS& status);
   TDevice& At(int device);
