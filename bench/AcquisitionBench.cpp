@@ -38,50 +38,9 @@ constexpr const char* Name = "acquisition";
 constexpr int ShotBytes = 2048 * 4 + 16;
 constexpr int AnswerBytes = 4 + ShotBytes + 4 + 2;
 
-const char* Definition() {
-  return R"([General]
-Name=Acquisition bench
-[ChannelGroup1]
-GroupID=1
-HeatingTime=0
-PeriodMin=0
-[Channel1]
-RecordID=1
-GroupID=1
-Name=532 parallel
-WaveLength=532
-Polarization=/
-USB=BENCH LIDAR 532P
-Protocol=LIDAR
-ProtoOpt=30000,HW
-TimeOut=2000
-BufferLength=16464
-HasLaserCmd=2
-DoorsCount=2048
-DoorsByte=4
-DoorsTime=100
-InfoBytes=16
-CH1=NAME:Shots,O:0,B:32,S:0,CODE:SHOOT
-CH2=NAME:Detector temp.,U:degC,O:4,B:16,DIV:100,MIN:-5,WARNMIN:10,WARNMAX:30,MAX:40
-[Channel2]
-RecordID=2
-GroupID=1
-Name=532 perpendicular
-WaveLength=532
-Polarization=X
-USB=BENCH LIDAR 532S
-Protocol=LIDAR
-ProtoOpt=30000,HW
-TimeOut=2000
-BufferLength=16464
-HasLaserCmd=0
-DoorsCount=2048
-DoorsByte=4
-DoorsTime=100
-InfoBytes=16
-CH1=NAME:Shots,O:0,B:32,S:0,CODE:SHOOT
-CH2=NAME:Detector temp.,U:degC,O:4,B:16,DIV:100,MIN:-5,WARNMIN:10,WARNMAX:30,MAX:40
-)";
+std::string Definition() {
+  return BenchDefinition("Acquisition bench", {{"532 parallel", "BENCH LIDAR 532P", '/', 2},
+                                               {"532 perpendicular", "BENCH LIDAR 532S", 'X', 0}});
 }
 
 void Fail(const std::string& what) { std::fprintf(stderr, "%s: %s\n", Name, what.c_str()); }

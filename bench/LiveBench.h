@@ -23,6 +23,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <initializer_list>
 #include <set>
 #include <sstream>
 #include <string>
@@ -32,6 +33,31 @@
 #include "Platform/Real/QtMainLoop.h"
 
 namespace OrlaqLidar::Bench {
+
+// An instrument definition with one group of 2048-gate x 4-byte lidar
+// channels, warm-up 0 and no pause between shots: {name, USB, polarisation,
+// HasLaserCmd} per channel.
+struct TBenchChannel {
+  const char* Name;
+  const char* Usb;
+  char Polarization;
+  int HasLaserCmd;
+};
+inline std::string BenchDefinition(const std::string& title, std::initializer_list<TBenchChannel> channels) {
+  std::string text = "[General]\nName=" + title + "\n[ChannelGroup1]\nGroupID=1\nHeatingTime=0\nPeriodMin=0\n";
+  int n = 0;
+  for (const TBenchChannel& c : channels) {
+    ++n;
+    text += "[Channel" + std::to_string(n) + "]\nRecordID=" + std::to_string(n) + "\nGroupID=1\nName=" + c.Name +
+            "\nWaveLength=532\nPolarization=" + std::string(1, c.Polarization) + "\nUSB=" + c.Usb +
+            "\nProtocol=LIDAR\nProtoOpt=30000,HW\nTimeOut=2000\nBufferLength=16464\nHasLaserCmd=" +
+            std::to_string(c.HasLaserCmd) +
+            "\nDoorsCount=2048\nDoorsByte=4\nDoorsTime=100\nInfoBytes=16\n"
+            "CH1=NAME:Shots,O:0,B:32,S:0,CODE:SHOOT\n"
+            "CH2=NAME:Detector temp.,U:degC,O:4,B:16,DIV:100,MIN:-5,WARNMIN:10,WARNMAX:30,MAX:40\n";
+  }
+  return text;
+}
 
 // Seconds of measurement: SKYVANE_BENCH_SECONDS when set, else the default.
 inline double BenchSeconds(double fallback) {

@@ -38,50 +38,9 @@ constexpr double SliceSeconds = 0.5;
 
 // Two identical boards: the program talks to the first, the baseline to
 // the second.
-const char* Definition() {
-  return R"([General]
-Name=Transport bench
-[ChannelGroup1]
-GroupID=1
-HeatingTime=0
-PeriodMin=0
-[Channel1]
-RecordID=1
-GroupID=1
-Name=532 parallel
-WaveLength=532
-Polarization=/
-USB=BENCH LIDAR A
-Protocol=LIDAR
-ProtoOpt=30000,HW
-TimeOut=2000
-BufferLength=16464
-HasLaserCmd=2
-DoorsCount=2048
-DoorsByte=4
-DoorsTime=100
-InfoBytes=16
-CH1=NAME:Shots,O:0,B:32,S:0,CODE:SHOOT
-CH2=NAME:Detector temp.,U:degC,O:4,B:16,DIV:100,MIN:-5,WARNMIN:10,WARNMAX:30,MAX:40
-[Channel2]
-RecordID=2
-GroupID=1
-Name=532 parallel twin
-WaveLength=532
-Polarization=/
-USB=BENCH LIDAR B
-Protocol=LIDAR
-ProtoOpt=30000,HW
-TimeOut=2000
-BufferLength=16464
-HasLaserCmd=2
-DoorsCount=2048
-DoorsByte=4
-DoorsTime=100
-InfoBytes=16
-CH1=NAME:Shots,O:0,B:32,S:0,CODE:SHOOT
-CH2=NAME:Detector temp.,U:degC,O:4,B:16,DIV:100,MIN:-5,WARNMIN:10,WARNMAX:30,MAX:40
-)";
+std::string Definition() {
+  return BenchDefinition("Transport bench", {{"532 parallel", "BENCH LIDAR A", '/', 2},
+                                             {"532 parallel twin", "BENCH LIDAR B", '/', 2}});
 }
 
 struct TFigures {
