@@ -128,12 +128,14 @@ void TLidar::Disconnect() {
   queue_.clear();
 }
 
-void TLidar::SetPowerState(uint8_t wanted) {
-  SKV_ASSERT((wanted != TState::WaitingPowerOn) && (wanted != TState::WaitingPowerOff), "kernel\\Lidar", 0);
-  if (wanted == Status.PowerState()) return;
-  Status.SetPowerState(wanted == TState::LaserOn ? TState::WaitingPowerOn : TState::WaitingPowerOff);
+void TLidar::SetPowerState(uint8_t newState) {
+  // Only the end states can be asked for; the waiting states are ours.
+  SKV_ASSERT((newState != TState::WaitingPowerOn) && (newState != TState::WaitingPowerOff), "kernel\\Lidar",
+             __LINE__);
+  if (newState == Status.PowerState()) return;
+  Status.SetPowerState(newState == TState::LaserOn ? TState::WaitingPowerOn : TState::WaitingPowerOff);
   const TDateTime now = Services().Clock->NowUTC();
-  for (auto& g : groups_) g->SwitchLasers(wanted == TState::LaserOn, now);
+  for (auto& g : groups_) g->SwitchLasers(newState == TState::LaserOn, now);
 }
 
 void TLidar::Enqueue(TChannel* channel, uint8_t kind, int tries) { queue_.push_back(Command{channel, tries, kind, 0}); }

@@ -43,8 +43,8 @@ class TLidar {
   void Clear();
   bool Connect();
   void Disconnect();
-  // wanted: 5 on, 2 off.
-  void SetPowerState(uint8_t wanted);
+  // newState: 5 on, 2 off.
+  void SetPowerState(uint8_t newState);
   void Tick(TDateTime now);
   // One scheduling step; also run after every shot received.
   void Step(TDateTime now);

@@ -76,8 +76,10 @@ void TLidarManager::AddStatusConsumer(const void* owner, TStatusConsumer fn, int
 }
 
 void TLidarManager::RemoveStatusConsumer(const void* owner) {
-  const bool removed = RemoveFrom(statusConsumers_, owner);
-  SKV_ASSERT(removed && "m_listConsumerStatus->Remove(pfunc) >= 0", "kernel\\LidarManager", 59);
+  // Removing what was never added is a programming error; its report keeps
+  // the wording field logs have always shown.
+  if (!RemoveFrom(statusConsumers_, owner))
+    AssertionFailed("m_listConsumerStatus->Remove(pfunc) >= 0", "kernel\\LidarManager", 59);
 }
 
 void TLidarManager::AddDataConsumer(const void* owner, TDataConsumer fn) { AddTo(dataConsumers_, owner, std::move(fn)); }
