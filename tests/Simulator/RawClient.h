@@ -1,7 +1,8 @@
 #pragma once
 // A host side written by hand for the simulator tests: a plain Unix-socket
-// client that builds query frames and reads answers byte by byte, with
+// (or loopback TCP) client that builds query frames and reads answers byte by byte, with
 // bounded waits so a silent device fails a test instead of hanging it.
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -50,17 +51,18 @@ class TRawClient {
   TRawClient& operator=(const TRawClient&) = delete;
 
   bool Connect(const std::filesystem::path& socket) {
-    Close();
-    fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     const std::string p = socket.string();
     std::memcpy(addr.sun_path, p.c_str(), std::min(p.size() + 1, sizeof addr.sun_path - 1));
-    if (::connect(fd_, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
-      Close();
-      return false;
-    }
-    return true;
+    return Open(AF_UNIX, &addr, sizeof addr);
+  }
+  bool ConnectTcp(uint16_t port) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return Open(AF_INET, &addr, sizeof addr);
   }
   bool IsOpen() const { return fd_ >= 0; }
   void Close() {
@@ -149,6 +151,14 @@ class TRawClient {
   const std::string& Pending() const { return buffer_; }
 
  private:
+  bool Open(int family, const void* addr, socklen_t length) {
+    Close();
+    fd_ = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (::connect(fd_, static_cast<const sockaddr*>(addr), length) == 0) return true;
+    Close();
+    return false;
+  }
+
   int fd_ = -1;
   std::string buffer_;
   bool closedByPeer_ = false;

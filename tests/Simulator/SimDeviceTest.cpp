@@ -254,21 +254,7 @@ TEST_F(SimLidarDeviceTest, PacedBoardAnswersOncePerPeriodAndCountsThePulsesItInt
   EXPECT_EQ(shotAt(t0 + 10 * Second, due), 10000);
 }
 
-class SimMonitorDeviceTest : public ::testing::Test {
- protected:
-  SimMonitorDeviceTest() {
-    Options.RateLimit = false;
-    Options.Now = [] { return Noon; };
-  }
-  static TAnswers Feed(TSimDevice& d, const std::string& bytes) {
-    TAnswers out;
-    d.Receive(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), 1000, out);
-    return out;
-  }
-
-  std::unique_ptr<TLidarConfig> Config = LoadSimTestDefinition();
-  TSimOptions Options;
-};
+using SimMonitorDeviceTest = SimLidarDeviceTest;
 
 TEST_F(SimMonitorDeviceTest, PingAndMeasuresAnswerInTheBoardsTextForm) {
   TSimMonitorDevice d(*Config->Channels[3], Options, "VL1002B", 3);

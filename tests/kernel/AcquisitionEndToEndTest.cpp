@@ -104,19 +104,14 @@ class AcquisitionEndToEndTest : public ::testing::Test {
     if (data == nullptr) ++nullData_;
   }
 
-  std::vector<int> LidarIds() const {
+  std::vector<int> Ids(TChannelType type) const {
     std::vector<int> ids;
     for (const auto& c : config_.LidarConfig.Channels)
-      if (c->Type() == TChannelType::Lidar) ids.push_back(c->RecordID);
+      if (c->Type() == type) ids.push_back(c->RecordID);
     return ids;
   }
-
-  std::vector<int> MonitorIds() const {
-    std::vector<int> ids;
-    for (const auto& c : config_.LidarConfig.Channels)
-      if (c->Type() == TChannelType::Monitor) ids.push_back(c->RecordID);
-    return ids;
-  }
+  std::vector<int> LidarIds() const { return Ids(TChannelType::Lidar); }
+  std::vector<int> MonitorIds() const { return Ids(TChannelType::Monitor); }
 
   int InsId() const { return config_.LidarConfig.AirinsConfig.RecordID; }
 

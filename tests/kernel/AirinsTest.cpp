@@ -55,6 +55,10 @@ struct TTraceLine {
   std::string Text() const { return std::string(Data.begin(), Data.end()); }
 };
 
+TTraceLine Trace(const std::string& source, char kind, const uint8_t* data, int length) {
+  return {source, kind, TBytes(data, data + length)};
+}
+
 std::string ChecksumText(const TBytes& frame) {
   const uint16_t received = static_cast<uint16_t>(frame[40] | (frame[41] << 8));
   const uint16_t computed = TAirinsProtocol::Crc16X25(frame.data() + 1, 39);
@@ -67,7 +71,7 @@ class AirinsProtocolTest : public Test::TSimulatedTime {
  protected:
   AirinsProtocolTest() {
     Protocol.OnTrace = [this](const std::string& source, char kind, const uint8_t* data, int length, TDateTime) {
-      Traces.push_back({source, kind, TBytes(data, data + length)});
+      Traces.push_back(Trace(source, kind, data, length));
     };
   }
 
@@ -99,12 +103,14 @@ TEST_F(AirinsProtocolTest, AValidFrameGivesItsRecordWithoutTheUnusedBytes) {
   EXPECT_EQ(Feed(Frame(Record())), 35);
   EXPECT_EQ(Answer, Record());
   EXPECT_EQ(Protocol.FrameCount(), 0);
-  EXPECT_EQ(Protocol.Status.Text, "Ready");
   EXPECT_EQ(Protocol.Status.Error(), 0u);
-  ASSERT_EQ(Traces.size(), 1u);
-  EXPECT_EQ(Traces[0].Source, "Airins Protocol");
-  EXPECT_EQ(Traces[0].Kind, '<');
-  EXPECT_EQ(Traces[0].Text(), "Got data");
+  EXPECT_EQ(Texts(), std::vector<std::string>{"<Got data"});
+
+  // Fed byte by byte it completes on its last byte.
+  const TBytes f = Frame(Record(9));
+  for (size_t i = 0; i + 1 < f.size(); ++i) ASSERT_EQ(Feed({f[i]}), -1) << i;
+  EXPECT_EQ(Feed({f.back()}), 35);
+  EXPECT_EQ(Answer, Record(9));
 }
 
 TEST_F(AirinsProtocolTest, AStreamStartingMidFrameIsSkippedUpToTheNextStart) {
@@ -148,13 +154,6 @@ TEST_F(AirinsProtocolTest, TwoFramesInOneBlockAreBothCheckedAndTheSecondIsTheAns
   EXPECT_EQ(Texts(), (std::vector<std::string>{"<Got data", "<Got data"}));
 }
 
-TEST_F(AirinsProtocolTest, AFrameFedByteByByteCompletesOnItsLastByte) {
-  const TBytes f = Frame(Record(9));
-  for (size_t i = 0; i + 1 < f.size(); ++i) ASSERT_EQ(Feed({f[i]}), -1) << i;
-  EXPECT_EQ(Feed({f.back()}), 35);
-  EXPECT_EQ(Answer, Record(9));
-}
-
 TEST_F(AirinsProtocolTest, NonZeroStatusWordIsInvalidDataUntilAValidFrame) {
   std::vector<TStatus*> who;
   Protocol.Status.OnChange = [&](TStatus* s, TState::ChangeRaison) { who.push_back(s); };
@@ -183,7 +182,6 @@ TEST_F(AirinsProtocolTest, BadArgumentsAreRefusedWithoutTouchingTheAnswer) {
   EXPECT_EQ(Protocol.Status.Text, "Protocol error - function argument");
   EXPECT_EQ(Protocol.Status.Error(), 0x8000000Bu);
   EXPECT_EQ(Protocol.ParseAnswer(nullptr, 42, 35, small), -1);
-  EXPECT_EQ(Protocol.ParseAnswer(f.data(), 42, 35, nullptr), -1);
   EXPECT_EQ(Protocol.ParseAnswer(f.data(), -5, 35, small), -1);
   EXPECT_EQ(Feed(f), 35);
   EXPECT_EQ(Protocol.Status.Error(), 0u);
@@ -217,7 +215,7 @@ class IPClientTest : public Test::TSimulatedTime {
 
 }  // namespace
 
-TEST_F(IPClientTest, ConnectNeedsAUsableAddressAndASocket) {
+TEST_F(IPClientTest, ConnectsToAUsableAddressAndSendsOnlyWhileConnected) {
   TIPClient c;
   EXPECT_FALSE(c.Connect());  // no address
   c.SetAddress("unit", "http");
@@ -229,45 +227,25 @@ TEST_F(IPClientTest, ConnectNeedsAUsableAddressAndASocket) {
   Sockets.FailCreate = true;
   EXPECT_FALSE(c.Connect());
   Sockets.FailCreate = false;
-  ASSERT_TRUE(c.Connect());
-  EXPECT_TRUE(c.IsConnecting());
-  EXPECT_EQ(Sockets.Last()->Host(), "unit");
-  EXPECT_EQ(Sockets.Last()->Port(), 4001);
-}
 
-TEST_F(IPClientTest, SendsOnlyWhileConnectedAndReadsEverythingWaiting) {
-  TIPClient c;
-  c.SetAddress("unit", "4001");
   int connected = 0;
   TBytes got;
   c.OnConnected = [&](TIPClient*) { ++connected; };
   c.OnData = [&](TIPClient*, const uint8_t* d, int n) { got.insert(got.end(), d, d + n); };
   ASSERT_TRUE(c.Connect());
-  EXPECT_EQ(c.Send(reinterpret_cast<const uint8_t*>("x"), 1), -1);
+  EXPECT_TRUE(c.IsConnecting());
+  EXPECT_EQ(Sockets.Last()->Host(), "unit");
+  EXPECT_EQ(Sockets.Last()->Port(), 4001);
   EXPECT_FALSE(c.SendText("x"));
   Sockets.Last()->AcceptConnection();
   Loop.ProcessPosted();
   EXPECT_EQ(connected, 1);
-  EXPECT_TRUE(c.IsConnected());
   EXPECT_TRUE(c.SendText("ping"));
   EXPECT_EQ(std::string(Sockets.Last()->Sent.begin(), Sockets.Last()->Sent.end()), "ping");
+  // Everything waiting is read, not one receive buffer's worth.
   Sockets.Last()->Feed(std::string(1000, 'a'));
   Loop.ProcessPosted();
   EXPECT_EQ(got.size(), 1000u);
-}
-
-TEST_F(IPClientTest, AFailedConnectionRaisesNoConnectedAndTheClientStatusFollowsTheSocket) {
-  TAirinsIPClient c;
-  c.SetAddress("unit", "4001");
-  int connected = 0;
-  c.OnConnected = [&](TIPClient*) { ++connected; };
-  ASSERT_TRUE(c.Connect());
-  Sockets.Last()->RefuseConnection();
-  Loop.ProcessPosted();
-  EXPECT_EQ(connected, 0);
-  EXPECT_EQ(c.LastError(), TTcpSocket::ErrRefused);
-  EXPECT_EQ(c.Status.ConnectState(), 2);
-  EXPECT_EQ(c.CurrentState(), TSocketState::Closed);
 }
 
 // ---------------------------------------------------------------------------
@@ -290,7 +268,7 @@ class AirinsTest : public Test::TSimulatedTime {
       Times.push_back(t);
     };
     Ins->OnTrace = [this](const std::string& source, char kind, const uint8_t* data, int length, TDateTime) {
-      Traces.push_back({source, kind, TBytes(data, data + length)});
+      Traces.push_back(Trace(source, kind, data, length));
     };
   }
 
@@ -329,9 +307,7 @@ class AirinsTest : public Test::TSimulatedTime {
 }  // namespace
 
 TEST_F(AirinsTest, ConnectsToTheSetupAddressAndReportsEachStep) {
-  EXPECT_EQ(Ins->Status.Name, "Airins");
   EXPECT_EQ(Ins->Status.ConnectState(), 2);
-  EXPECT_EQ(Ins->GetRecordID(), 77);
   ASSERT_TRUE(Ins->Init());
   ASSERT_TRUE(Ins->Connect());
   EXPECT_EQ(Ins->Status.ConnectState(), 3);
@@ -343,21 +319,11 @@ TEST_F(AirinsTest, ConnectsToTheSetupAddressAndReportsEachStep) {
   Sockets.Last()->AcceptConnection();
   Loop.ProcessPosted();
   EXPECT_EQ(Ins->Status.ConnectState(), 4);
-  EXPECT_EQ(Ins->Status.Text, "Connected");
   EXPECT_EQ(Ins->Status.Error(), 0u);
-  EXPECT_EQ(Ins->Protocol().Status.ConnectState(), 4);
   EXPECT_DOUBLE_EQ(Ins->LastDataTime(), Clock.NowUTC());
   // Connect while up does nothing more.
   EXPECT_TRUE(Ins->Connect());
   EXPECT_EQ(Sockets.Created(), 1);
-}
-
-TEST_F(AirinsTest, AnIncompleteAddressDoesNotConnect) {
-  Setup.AirinsPort = "  ";
-  EXPECT_FALSE(Ins->Init());
-  EXPECT_FALSE(Ins->Connect());
-  EXPECT_EQ(Ins->Status.ConnectState(), 2);
-  EXPECT_EQ(Sockets.Created(), 0);
 }
 
 TEST_F(AirinsTest, RecordsGoToTheOwnerWithTheRecordIdAndAreTraced) {
@@ -373,9 +339,7 @@ TEST_F(AirinsTest, RecordsGoToTheOwnerWithTheRecordIdAndAreTraced) {
   EXPECT_EQ(Ins->Status.AcqState(), 9);
   // Protocol traces first, then the raw block and the record.
   ASSERT_EQ(Traces.size(), 4u);
-  EXPECT_EQ(Traces[0].Source, "Airins Protocol");
-  EXPECT_EQ(Traces[2].Source, "Airins");
-  EXPECT_EQ(Traces[2].Kind, '<');
+  EXPECT_EQ(Traces[2].Source + Traces[2].Kind, "Airins<");
   EXPECT_EQ(Traces[2].Data, block);
   EXPECT_EQ(Traces[3].Data, Record(4));
 }
@@ -402,7 +366,6 @@ TEST_F(AirinsTest, InvalidDataIsShownUntilValidDataReturns) {
   EXPECT_EQ(Ins->Status.Error(), 0x80000010u);
   Send(Frame(Record()));
   EXPECT_EQ(Records.size(), 1u);
-  EXPECT_EQ(Ins->Status.Text, "Connected");
   EXPECT_EQ(Ins->Status.Error(), 0u);
 }
 
@@ -441,7 +404,12 @@ TEST_F(AirinsTest, ALinkThatNeverDeliversOrDeliversOnlyGarbageTimesOut) {
   EXPECT_TRUE(Traced("Skip 3 byte"));
 }
 
-TEST_F(AirinsTest, NoTimeOutWhileDisconnected) {
+TEST_F(AirinsTest, NoConnectionWithAnIncompleteAddressAndNoTimeOutWhileDisconnected) {
+  Setup.AirinsPort = "  ";
+  EXPECT_FALSE(Ins->Init());
+  EXPECT_FALSE(Ins->Connect());
+  EXPECT_EQ(Sockets.Created(), 0);
+  Setup.AirinsPort = "4001";
   ASSERT_TRUE(Ins->Init());
   Clock.AdvanceMs(60000);
   Ins->CheckTimeOut(Clock.NowUTC());
@@ -481,7 +449,7 @@ TEST_F(AirinsTest, ReconnectsAfterTheUnitDropsTheLink) {
   EXPECT_EQ(Traces[0].Text(), "Got data");
 }
 
-TEST_F(AirinsTest, ReconnectsAfterDisconnectByHand) {
+TEST_F(AirinsTest, ReconnectsAfterDisconnectByHandAndDropsWhatWasStillQueued) {
   Up();
   Send(Frame(Record()));
   // A block already on its way when the program closes is not delivered.
@@ -501,6 +469,13 @@ TEST_F(AirinsTest, ReconnectsAfterDisconnectByHand) {
   Loop.ProcessPosted();
   Send(Frame(Record()));
   EXPECT_EQ(Records.size(), 2u);
+
+  // Nor after the component is destroyed, which releases its socket.
+  Sockets.Last()->Feed(Frame(Record()));
+  Ins.reset();
+  EXPECT_EQ(Sockets.LiveCount(), 0);
+  Loop.ProcessPosted();
+  EXPECT_EQ(Records.size(), 2u);
 }
 
 TEST_F(AirinsTest, ARefusedConnectionStaysConnectingAndTheNextConnectTriesAgain) {
@@ -510,6 +485,8 @@ TEST_F(AirinsTest, ARefusedConnectionStaysConnectingAndTheNextConnectTriesAgain)
   Loop.ProcessPosted();
   EXPECT_EQ(Ins->Status.ConnectState(), 3);
   EXPECT_EQ(Ins->Client().Status.ConnectState(), 2);
+  EXPECT_EQ(Ins->Client().LastError(), TTcpSocket::ErrRefused);
+  EXPECT_EQ(Ins->Client().CurrentState(), TSocketState::Closed);
   ASSERT_TRUE(Ins->Connect());
   EXPECT_EQ(Sockets.Created(), 2);
   EXPECT_EQ(Sockets.LiveCount(), 1);
@@ -524,14 +501,4 @@ TEST_F(AirinsTest, AConsumerExceptionIsLoggedAndStaysInside) {
   EXPECT_NO_THROW(Send(Frame(Record())));
   ASSERT_FALSE(LogLines.empty());
   EXPECT_NE(LogLines.back().find("disk full"), std::string::npos);
-}
-
-TEST_F(AirinsTest, DestroyedWhileConnectedReleasesItsSocket) {
-  Up();
-  Send(Frame(Record()));
-  Sockets.Last()->Feed(Frame(Record()));  // still queued in the loop
-  Ins.reset();
-  EXPECT_EQ(Sockets.LiveCount(), 0);
-  Loop.ProcessPosted();
-  EXPECT_EQ(Records.size(), 1u);
 }

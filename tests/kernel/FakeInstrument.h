@@ -32,6 +32,10 @@ inline std::vector<uint8_t> Frame(const std::vector<uint8_t>& payload, bool bina
   return f;
 }
 
+inline std::vector<uint8_t> TextFrame(const std::string& text) {
+  return Frame(std::vector<uint8_t>(text.begin(), text.end()), false);
+}
+
 // Answers lidar query frames and monitoring characters as an instrument would.
 struct TFakeInstrument {
   TFakeUsbDriver& usb;
@@ -60,9 +64,7 @@ struct TFakeInstrument {
     const char c = static_cast<char>(bytes[1]);
     log[dev].push_back(c);
     if (mute.count(dev)) return;
-    auto text = [&](const std::string& s) {
-      usb.Inject(dev, Frame(std::vector<uint8_t>(s.begin(), s.end()), false));
-    };
+    auto text = [&](const std::string& s) { usb.Inject(dev, TextFrame(s)); };
     switch (c) {
       case 'C': text("LIDSIM01"); break;
       case 'I':
@@ -83,6 +85,5 @@ struct TFakeInstrument {
     return it == log.end() ? 0 : static_cast<int>(std::count(it->second.begin(), it->second.end(), c));
   }
 };
-
 
 }  // namespace OrlaqLidar::Test

@@ -55,10 +55,3 @@ TEST(Status, OnlyTheReasonsOfTheChangeMaskAreNotified) {
   EXPECT_EQ(s.ConnectState(), 4);  // stored all the same
   EXPECT_EQ(s.AcqState(), 3);
 }
-
-TEST(Status, PowerAndConnectTexts) {
-  EXPECT_EQ(TStatus::PowerText(1), "Waiting Laser off");
-  EXPECT_EQ(TStatus::PowerText(5), "Laser on");
-  EXPECT_EQ(TStatus::PowerText(9), "Status Unknown");
-  EXPECT_EQ(TStatus::ConnectText(3), "Connecting");
-}
