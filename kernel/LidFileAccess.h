@@ -118,6 +118,9 @@ class TLidFileAccess {
   // Hands everything written to the disk; false (and the stream marked
   // bad) on failure.
   bool Flush();
+  // A second descriptor of the open file, for syncing it from another
+  // thread (the caller closes it); -1 when not open.
+  int DuplicateDescriptor() const { return stream_.DuplicateDescriptor(); }
 
   int MakeIndex();
   void Rewind();

@@ -188,6 +188,8 @@ void TLidFileStream::Truncate(uint64_t size) {
   if (rc != 0) Fail(ErrnoText(errno));
 }
 
+int TLidFileStream::DuplicateDescriptor() const { return fd_ >= 0 ? ::fcntl(fd_, F_DUPFD_CLOEXEC, 0) : -1; }
+
 void TLidFileStream::Sync() {
   if (fd_ < 0) Fail("file not open");
   int rc;

@@ -68,6 +68,9 @@ class TLidFileStream {
   void Truncate(uint64_t size);
   // Asks the system to put the written data on the disk.
   void Sync();
+  // A second descriptor of the open file (the caller closes it), for
+  // syncing from another thread; -1 when closed.
+  int DuplicateDescriptor() const;
 
   // Little-endian encoding helpers for the callers' byte images.
   static void PutU32(std::vector<uint8_t>& out, uint32_t v);

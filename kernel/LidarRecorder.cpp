@@ -103,10 +103,12 @@ TLidFileAccess::TInstrumentInfo InstrumentInfo(TLidarAcquisition& source) {
 int TLidarRecorder::EnsureFile() {
   const std::filesystem::path path = SlicePath(sliceStart_, source_->GetSerialNumber());
   if (file_ && file_->FileName() == path) return 0;
+  syncer_.Watch(-1);
   file_.reset();
   file_ = std::make_unique<TLidFileAccess>(path, *settings_);
   const TLidFileAccess::TInstrumentInfo info = InstrumentInfo(*source_);
   const int result = file_->OpenForWriting(&info);
+  syncer_.Watch(result == 0 ? file_->DuplicateDescriptor() : -1);
   if (result != 0)
     Log("Error opening for writing a skv2 file <" + path.string() + "> : " + TLidFileAccess::ErrorText(result));
   return result;
@@ -133,15 +135,10 @@ void TLidarRecorder::Record(int channel, const uint8_t* data, int length, TDateT
     Log("Error writing acquisition in skv2 file <" + file_->FileName().string() +
         "> : " + TLidFileAccess::ErrorText(result));
   else
-    FlushNowAndThen();
+    Written();
 }
 
-void TLidarRecorder::FlushNowAndThen() {
-  const uint64_t now = Services().Clock->TickMs();
-  if (now - lastFlushTick_ < 1000) return;
-  lastFlushTick_ = now;
-  file_->Flush();
-}
+void TLidarRecorder::Written() { syncer_.Written(); }
 
 void TLidarRecorder::Event(int sourceId, const std::string& code, TDateTime time, const std::string& text) {
   if (!Prepare(time)) return;
@@ -149,7 +146,7 @@ void TLidarRecorder::Event(int sourceId, const std::string& code, TDateTime time
   if (result < 0)
     Log("Error writing Event in skv2 file <" + file_->FileName().string() + "> : " + TLidFileAccess::ErrorText(result));
   else
-    FlushNowAndThen();
+    Written();
 }
 
 }  // namespace OrlaqLidar

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "Common/DateTime.h"
+#include "kernel/FileSyncer.h"
 
 namespace OrlaqLidar {
 
@@ -38,15 +39,15 @@ class TLidarRecorder {
   void Event(int sourceId, const std::string& code, TDateTime time, const std::string& comment);
   bool Prepare(TDateTime time);
   int EnsureFile();
-  // Puts what was written on the disk at least once a second, so that a
-  // power cut costs at most that second.
-  void FlushNowAndThen();
+  void Written();
 
   TApplicationConfig* settings_;
   TLidarAcquisition* source_ = nullptr;
   std::unique_ptr<TLidFileAccess> file_;
   TDateTime sliceStart_;
-  uint64_t lastFlushTick_ = 0;
+  // Every block is on the disk soon after it is written, without the
+  // acquisition waiting for the disk.
+  TFileSyncer syncer_;
 };
 
 }  // namespace OrlaqLidar
