@@ -56,6 +56,12 @@ TDateTime TChannel::Now() { return Services().Clock->NowUTC(); }
 
 uint64_t TChannel::Tick() { return Services().Clock->TickMs(); }
 
+void TChannel::ReportWriteFailure() {
+  const int err = usb_ ? usb_->LastError() : 0;
+  linkStatus_.Text = TFtdiUSB::FtdiErrorStr(err);
+  linkStatus_.SetError(err != 0 ? static_cast<uint32_t>(err) | ErrorFlag : 0);
+}
+
 uint32_t TChannel::LinkErrorOf(int usbError) const {
   return usbError != 0 ? static_cast<uint32_t>(usbError) | ErrorFlag : 0;
 }

@@ -90,6 +90,11 @@ class TChannel {
   const TListStatus& ChildStatuses() const { return childStatuses_; }
 
  protected:
+  static TDateTime Now();
+  static uint64_t Tick();
+  // Puts the USB error of a write that fell short into the link status.
+  void ReportWriteFailure();
+
   // The first query of a link that has just come up (version, ping).
   virtual bool Greet() { return false; }
   // The base step, then the greeting of a link still waiting for its first
@@ -116,8 +121,6 @@ class TChannel {
   std::string version_;
 
  private:
-  static TDateTime Now();
-  static uint64_t Tick();
   // Error code of the USB link for a USB error (0 stays 0, others get the top bit).
   uint32_t LinkErrorOf(int usbError) const;
 

@@ -21,10 +21,6 @@ bool IsOK(const uint8_t* data, int n) {
 
 }  // namespace
 
-TDateTime TLidarChannel::NowUTC() { return Services().Clock->NowUTC(); }
-
-uint64_t TLidarChannel::NowTick() { return Services().Clock->TickMs(); }
-
 TLidarChannel::TLidarChannel(const TChannelConfig& config)
     : TChannel(config, 0), alternateOption_(HasOption(SortedOptions(config.ProtoOpt), "Q")) {
   status_.ChangeMask = TState::Connect | TState::Error | TState::AcqState;
@@ -56,12 +52,6 @@ bool TLidarChannel::HasOption(const std::vector<std::string>& options, const std
   return std::any_of(options.begin(), options.end(), [&](const std::string& o) { return SameText(o, name); });
 }
 
-void TLidarChannel::ReportWriteFailure() {
-  const int err = usb_ ? usb_->LastError() : 0;
-  linkStatus_.Text = TFtdiUSB::FtdiErrorStr(err);
-  linkStatus_.SetError(err != 0 ? static_cast<uint32_t>(err) | ErrorFlag : 0);
-}
-
 bool TLidarChannel::SendCommand(const std::string& command) {
   if (!CanQuery()) return false;
   std::vector<uint8_t> frame(command.size() + 4);
@@ -71,8 +61,8 @@ bool TLidarChannel::SendCommand(const std::string& command) {
   // Also drops whatever is left of an earlier, stale answer.
   Purge();
   if (Write(frame.data(), n) == n) {
-    lastRequestTime_ = NowUTC();
-    lastRequestTick_ = NowTick();
+    lastRequestTime_ = Now();
+    lastRequestTick_ = Tick();
     return true;
   }
   ReportWriteFailure();
@@ -226,7 +216,7 @@ void TLidarChannel::ReceiveData(TFtdiUSB*, int count) {
         TraceStatus(TraceReceived, "Receive shoot");
         // Idle first: the owner may ask for the next shot from inside OnData.
         status_.SetAcqState(AcqIdle);
-        if (OnData) OnData(this, buffer, n, NowUTC());
+        if (OnData) OnData(this, buffer, n, Now());
       }
       break;
     default:
@@ -287,7 +277,7 @@ void TLidarChannel::KeepAlive(TDateTime) {
       pending_ != 0)
     return;
   // Two thirds of the time-out without a query.
-  const uint64_t elapsed = NowTick() - lastRequestTick_;
+  const uint64_t elapsed = Tick() - lastRequestTick_;
   if (elapsed * 3 > static_cast<uint64_t>(std::max(config_->TimeOut, 0)) * 2) AskLaserStatus();
 }
 

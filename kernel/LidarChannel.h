@@ -58,10 +58,7 @@ class TLidarChannel : public TChannel {
 
  private:
   bool Greet() override { return AskVersion(); }
-  static TDateTime NowUTC();
-  static uint64_t NowTick();
   bool CanQuery() const { return usb_ && protocol_; }
-  void ReportWriteFailure();
 
   bool alternate_ = false;
   // "Q" in ProtoOpt, read once: data queries are the hot path.

@@ -21,10 +21,6 @@ bool IsNumberChar(char c) { return IsDigit(c) || c == '.' || c == ','; }
 
 }  // namespace
 
-TDateTime TMonitorChannel::NowUTC() { return Services().Clock->NowUTC(); }
-
-uint64_t TMonitorChannel::NowTick() { return Services().Clock->TickMs(); }
-
 TMonitorChannel::TMonitorChannel(const TChannelConfig& config) : TChannel(config, 0) {
   values_.fill(NoMeasure);
   version_ = "MonitorLid001000001";
@@ -75,12 +71,6 @@ int TMonitorChannel::NextMeasure(int after) const {
   return -1;
 }
 
-void TMonitorChannel::ReportWriteFailure() {
-  const int err = usb_ ? usb_->LastError() : 0;
-  linkStatus_.Text = TFtdiUSB::FtdiErrorStr(err);
-  linkStatus_.SetError(err != 0 ? static_cast<uint32_t>(err) | ErrorFlag : 0);
-}
-
 bool TMonitorChannel::SendFrame(const std::string& command) {
   uint8_t frame[FrameSize];
   const int n = protocol_->MakeFrame(command, frame, FrameSize);
@@ -89,8 +79,8 @@ bool TMonitorChannel::SendFrame(const std::string& command) {
     ReportWriteFailure();
     return false;
   }
-  lastQueryTime_ = NowUTC();
-  lastQueryTick_ = NowTick();
+  lastQueryTime_ = Now();
+  lastQueryTick_ = Tick();
   return true;
 }
 
@@ -124,7 +114,7 @@ void TMonitorChannel::SendRecord() {
   const int count = std::min(static_cast<int>(config_->InfoDescriptions.size()), MaxMeasures);
   const size_t bytes = static_cast<size_t>(count) * sizeof(double);
   std::memcpy(record_.data(), values_.data(), bytes);
-  if (OnData) OnData(this, record_.data(), static_cast<int>(bytes), NowUTC());
+  if (OnData) OnData(this, record_.data(), static_cast<int>(bytes), Now());
 }
 
 void TMonitorChannel::ReceiveData(TFtdiUSB*, int count) {

@@ -49,8 +49,6 @@ class TMonitorChannel : public TChannel {
 
  private:
   bool Greet() override { return Ping(); }
-  static TDateTime NowUTC();
-  static uint64_t NowTick();
   bool CanQuery() const { return usb_ && protocol_; }
   void MonitorProtocolChanged(TStatus* status, TState::ChangeRaison reason);
   // Position of the first measured description after `after` (-1: from the
@@ -58,7 +56,6 @@ class TMonitorChannel : public TChannel {
   int NextMeasure(int after) const;
   int CommandOf(int position) const;
   bool SendFrame(const std::string& command);
-  void ReportWriteFailure();
   void SendRecord();
 
   TDateTime lastQueryTime_ = 0;
