@@ -49,6 +49,21 @@ class LidarTest : public OrlaqLidar::Test::TSimulatedTime {
     ASSERT_EQ(lidar->Status.ConnectState(), TState::Connected) << lidar->Status.Text;
   }
 
+  // Two channels of one group on devices P and S, connected.
+  void ConnectTwoChannels(int heating, int periodMin, int cmd1 = 2, int cmd2 = 2) {
+    p = usb.AddDevice("DEV P", "A1");
+    s = usb.AddDevice("DEV S", "A2");
+    instrument.shotBytes[p] = instrument.shotBytes[s] = 64;
+    Load(TwoChannels(heating, periodMin, cmd1, cmd2));
+    ConnectAll();
+  }
+  // Lasers on and past a warm-up of 0.
+  void LasersOn() {
+    lidar->SetPowerState(TState::LaserOn);
+    Run(500);
+    ASSERT_EQ(lidar->Status.PowerState(), TState::LaserOn);
+  }
+
   static std::string TwoChannels(int heating, int periodMin, int cmd1 = 2, int cmd2 = 2) {
     return "[General]\nName=Test\n[Instruments]\nMonitorTimeData=800\n"
            "[ChannelGroup1]\nGroupID=1\nHeatingTime=" +
@@ -66,14 +81,11 @@ class LidarTest : public OrlaqLidar::Test::TSimulatedTime {
   std::unique_ptr<TLidar> lidar;
   std::map<int, std::vector<TDateTime>> shots;
   std::vector<std::string> traces;
+  int p = 0, s = 0;
 };
 
 TEST_F(LidarTest, WarmsUpForHeatingTimeThenShootsBothChannelsTogether) {
-  const int p = usb.AddDevice("DEV P", "A1");
-  const int s = usb.AddDevice("DEV S", "A2");
-  instrument.shotBytes[p] = instrument.shotBytes[s] = 64;
-  Load(TwoChannels(3, 0));
-  ConnectAll();
+  ConnectTwoChannels(3, 0);
   EXPECT_EQ(lidar->Version(), "LIDSIM01");
 
   lidar->SetPowerState(TState::LaserOn);
@@ -109,14 +121,8 @@ TEST_F(LidarTest, WarmsUpForHeatingTimeThenShootsBothChannelsTogether) {
 }
 
 TEST_F(LidarTest, AGroupWithOneSilentChannelGetsNoNewShotQuery) {
-  const int p = usb.AddDevice("DEV P", "A1");
-  const int s = usb.AddDevice("DEV S", "A2");
-  instrument.shotBytes[p] = instrument.shotBytes[s] = 64;
-  Load(TwoChannels(0, 0));
-  ConnectAll();
-  lidar->SetPowerState(TState::LaserOn);
-  Run(500);
-  ASSERT_EQ(lidar->Status.PowerState(), TState::LaserOn);
+  ConnectTwoChannels(0, 0);
+  LasersOn();
   instrument.muteData.insert(s);
   const int asked = instrument.Count(p, 'a');
   Run(300);  // below the 500 ms time-out: S still busy, so P waits too
@@ -124,11 +130,7 @@ TEST_F(LidarTest, AGroupWithOneSilentChannelGetsNoNewShotQuery) {
 }
 
 TEST_F(LidarTest, PeriodMinSpacesTheShotRounds) {
-  const int p = usb.AddDevice("DEV P", "A1");
-  const int s = usb.AddDevice("DEV S", "A2");
-  instrument.shotBytes[p] = instrument.shotBytes[s] = 64;
-  Load(TwoChannels(0, 200));
-  ConnectAll();
+  ConnectTwoChannels(0, 200);
   lidar->SetPowerState(TState::LaserOn);
   Run(3000);
   ASSERT_GT(shots[1].size(), 5u);
@@ -137,24 +139,14 @@ TEST_F(LidarTest, PeriodMinSpacesTheShotRounds) {
 }
 
 TEST_F(LidarTest, WithoutLaserCommandsThePowerFollowsOnAtOnce) {
-  const int p = usb.AddDevice("DEV P", "A1");
-  const int s = usb.AddDevice("DEV S", "A2");
-  instrument.shotBytes[p] = instrument.shotBytes[s] = 64;
-  Load(TwoChannels(0, 0, 0, 0));
-  ConnectAll();
+  ConnectTwoChannels(0, 0, 0, 0);
   EXPECT_EQ(lidar->Status.PowerState(), TState::LaserOn);
   EXPECT_EQ(instrument.Count(p, 'I') + instrument.Count(p, 'i'), 0);
 }
 
 TEST_F(LidarTest, ThreeTimeOutsInARowReconnectTheChannel) {
-  const int p = usb.AddDevice("DEV P", "A1");
-  const int s = usb.AddDevice("DEV S", "A2");
-  instrument.shotBytes[p] = instrument.shotBytes[s] = 64;
-  Load(TwoChannels(0, 0));
-  ConnectAll();
-  lidar->SetPowerState(TState::LaserOn);
-  Run(500);
-  ASSERT_EQ(lidar->Status.PowerState(), TState::LaserOn);
+  ConnectTwoChannels(0, 0);
+  LasersOn();
   const int versions = instrument.Count(s, 'C');
   std::vector<uint8_t> states;
   lidar->LidarChannels()[1]->GetStatus()->OnChange = [&, inner = lidar->LidarChannels()[1]->GetStatus()->OnChange](
