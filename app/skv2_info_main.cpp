@@ -15,7 +15,7 @@
 #include "Common/DateTime.h"
 #include "Config/ApplicationConfig.h"
 #include "kernel/ErrorLogger.h"
-#include "kernel/LidFileAccess.h"
+#include "kernel/files/LidFileAccess.h"
 
 using namespace OrlaqLidar;
 

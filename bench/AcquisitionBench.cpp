@@ -27,7 +27,7 @@
 #include "Simulator/SimInstrument.h"
 #include "bench/Bench.h"
 #include "bench/LiveBench.h"
-#include "kernel/Channel.h"
+#include "kernel/comm/Channel.h"
 #include "kernel/ErrorLogger.h"
 #include "kernel/LidarAcquisition.h"
 

@@ -17,7 +17,7 @@
 
 #include "Config/ApplicationConfig.h"
 #include "bench/Bench.h"
-#include "kernel/LidFileAccess.h"
+#include "kernel/files/LidFileAccess.h"
 
 namespace OrlaqLidar::Bench {
 namespace {

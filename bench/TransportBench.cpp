@@ -24,8 +24,8 @@
 #include "Simulator/SimInstrument.h"
 #include "bench/Bench.h"
 #include "bench/LiveBench.h"
-#include "kernel/LidarChannel.h"
-#include "kernel/LidarProtocol.h"
+#include "kernel/comm/LidarChannel.h"
+#include "kernel/comm/LidarProtocol.h"
 
 namespace OrlaqLidar::Bench {
 namespace {

@@ -2,10 +2,10 @@
 
 #include "Config/ApplicationConfig.h"
 #include "Platform/Services.h"
-#include "kernel/Airins.h"
-#include "kernel/ChannelGroup.h"
+#include "kernel/comm/Airins.h"
+#include "kernel/comm/ChannelGroup.h"
 #include "kernel/ErrorLogger.h"
-#include "kernel/Lidar.h"
+#include "kernel/comm/Lidar.h"
 
 namespace OrlaqLidar {
 

@@ -9,7 +9,7 @@
 #include "Platform/SettingsStore.h"
 #include "kernel/ErrorLogger.h"
 #include "kernel/LidarAcquisition.h"
-#include "kernel/LidarRecorder.h"
+#include "kernel/files/LidarRecorder.h"
 
 namespace OrlaqLidar {
 

@@ -9,7 +9,7 @@
 #include "Config/ApplicationConfig.h"
 #include "Platform/MainLoop.h"
 #include "kernel/LidarManager.h"
-#include "kernel/LidarRecorder.h"
+#include "kernel/files/LidarRecorder.h"
 
 namespace OrlaqLidar {
 

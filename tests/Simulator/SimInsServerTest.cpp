@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "kernel/AirinsData.h"
-#include "kernel/AirinsProtocol.h"
+#include "kernel/comm/AirinsProtocol.h"
 #include "tests/Simulator/RawClient.h"
 
 using namespace OrlaqLidar;

@@ -9,7 +9,7 @@
 
 #include "Common/DateTime.h"
 #include "Config/ApplicationConfig.h"
-#include "kernel/LidFileAccess.h"
+#include "kernel/files/LidFileAccess.h"
 #include "tests/app/ProgramRuns.h"
 
 using namespace OrlaqLidar;

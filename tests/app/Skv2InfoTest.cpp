@@ -8,7 +8,7 @@
 #include <iterator>
 
 #include "Config/ApplicationConfig.h"
-#include "kernel/LidFileAccess.h"
+#include "kernel/files/LidFileAccess.h"
 #include "tests/TestSupport.h"
 
 using namespace OrlaqLidar;

@@ -2,7 +2,7 @@
 // reading path (open, index, read, search) and through the repair that an
 // open for writing performs. Built by scripts/fuzz; the corpus smoke test
 // includes this file to run the same paths under ctest.
-// fuzz-sources: kernel/LidFileAccess.cpp kernel/LidFileStream.cpp kernel/ErrorLogger.cpp
+// fuzz-sources: kernel/files/LidFileAccess.cpp kernel/files/LidFileStream.cpp kernel/ErrorLogger.cpp
 #include <unistd.h>
 
 #include <cstddef>
@@ -16,7 +16,7 @@
 #include <string>
 
 #include "Config/ApplicationConfig.h"
-#include "kernel/LidFileAccess.h"
+#include "kernel/files/LidFileAccess.h"
 
 namespace {
 

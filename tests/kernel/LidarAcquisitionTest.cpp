@@ -7,8 +7,8 @@
 #include "Common/IniFile.h"
 #include "Config/ApplicationConfig.h"
 #include "Platform/FakeSocketFactory.h"
-#include "kernel/Airins.h"
-#include "kernel/Lidar.h"
+#include "kernel/comm/Airins.h"
+#include "kernel/comm/Lidar.h"
 #include "tests/TestSupport.h"
 #include "tests/kernel/FakeInstrument.h"
 
