@@ -161,7 +161,14 @@ int32_t TLidarProtocol::TakeAnswer(int32_t maxAnswer, uint8_t* answer) {
     }
     if (start < 0) {
       // Keep the bytes: this end marker may sit inside the payload and the
-      // real one still be on its way.
+      // real one still be on its way. Saturated gates make that common in a
+      // shot, so a mismatch there is no error until the frame could hold no
+      // more; reporting it would have the owner ask again and purge the rest
+      // of a good answer. Text answers are plain ASCII and hold no ETX.
+      if (BinaryAnswer && frameEnd + 2 < FrameCapacity - 2) {
+        EndFound = false;
+        continue;
+      }
       SetError("Protocol error - Check Sum (R" + Hex2(received) + "h<>" + Hex2(total) + "h/L" +
                    std::to_string(frameEnd + 2) + ")",
                kBadChecksum);

@@ -159,7 +159,7 @@ TEST_F(LidarProtocolTest, MarkersInsideTheBinaryPayloadDoNotLoseTheAnswer) {
   ASSERT_EQ(Feed(frame), static_cast<int32_t>(payload.size()));
   EXPECT_EQ(Got(static_cast<int32_t>(payload.size())), payload);
 
-  // Byte by byte: the inner end marker is reported, the real end still wins.
+  // Byte by byte: the inner end marker is no error, the real end wins.
   Query("A");
   int32_t n = -1;
   for (uint8_t b : frame) n = Feed({b});
@@ -167,6 +167,15 @@ TEST_F(LidarProtocolTest, MarkersInsideTheBinaryPayloadDoNotLoseTheAnswer) {
   EXPECT_EQ(Got(n), payload);
   EXPECT_EQ(Protocol->Status.Text, "Ready");
   EXPECT_EQ(Protocol->Status.Error(), 0u);
+  // Nothing reached the owner: it would have asked again and purged the rest.
+  EXPECT_TRUE(Reasons.empty());
+
+  // A full-size answer whose checksum fails is an error at once.
+  Query("A");
+  TBytes bad = BinaryAnswer(TBytes(132, 0x01));  // 64 gates x 2 + 4 info bytes
+  bad.back() = bad.back() == '0' ? '1' : '0';
+  EXPECT_EQ(Feed(bad, 200), -1);
+  EXPECT_EQ(Protocol->Status.Error(), 0x8000000Cu);
 }
 
 TEST_F(LidarProtocolTest, ABadChecksumIsReportedAndALaterGoodAnswerStillAccepted) {

@@ -129,6 +129,37 @@ TEST_F(LidarTest, AGroupWithOneSilentChannelGetsNoNewShotQuery) {
   EXPECT_LE(instrument.Count(p, 'a'), asked + 1);
 }
 
+TEST_F(LidarTest, AShotHoldingTheEndMarkerIsDeliveredAndNotAskedAgain) {
+  ConnectTwoChannels(0, 100);
+  LasersOn();
+  // Saturated gates that read as an end marker and two checksum digits; the
+  // shot arrives in two reads, cut right after them.
+  std::vector<uint8_t> payload(64, 0x01);
+  const std::vector<uint8_t> inner{0xFF, 0xFF, 0xFF, 0x03, '4', '2'};
+  std::copy(inner.begin(), inner.end(), payload.begin() + 20);
+  const std::vector<uint8_t> frame = OrlaqLidar::Test::Frame(payload, true);
+  usb.OnWrite = [&](int dev, const std::vector<uint8_t>& bytes) {
+    if (dev == p && bytes.size() > 1 && bytes[1] == 'a') {
+      instrument.log[dev].push_back('a');
+      usb.Inject(dev, std::vector<uint8_t>(frame.begin(), frame.begin() + 30));
+      usb.Inject(dev, std::vector<uint8_t>(frame.begin() + 30, frame.end()));
+    } else {
+      instrument.Answer(dev, bytes);
+    }
+  };
+  shots.clear();
+  const int asked = instrument.Count(p, 'a');
+  Run(1600);
+  const int queries = instrument.Count(p, 'a') - asked;
+  const int delivered = static_cast<int>(shots[1].size());
+  EXPECT_GE(delivered, 10);
+  // One query per shot, the last one possibly still on its way.
+  EXPECT_GE(queries, delivered);
+  EXPECT_LE(queries, delivered + 1);
+  EXPECT_EQ(lidar->Status.Error(), 0u);
+  EXPECT_EQ(lidar->LidarChannels()[0]->GetStatus()->Error(), 0u);
+}
+
 TEST_F(LidarTest, PeriodMinSpacesTheShotRounds) {
   ConnectTwoChannels(0, 200);
   lidar->SetPowerState(TState::LaserOn);
