@@ -109,6 +109,11 @@ std::string THeadlessRunner::StatusLine(TDateTime now, double recordsPerSecond) 
   std::string line = FormatDateTime(now, false);
   line += " | ";
   line += TStatus::ConnectText(s.ConnectState());
+  // What a connection still waits for (the INS, say) is worth a field report.
+  if (s.ConnectState() == TState::Connecting && s.Text.rfind("waiting for ", 0) == 0) {
+    line += ", ";
+    line += s.Text;
+  }
   line += " | ";
   line += TStatus::PowerText(s.PowerState());
   line += " | shots";

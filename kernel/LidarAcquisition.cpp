@@ -133,34 +133,20 @@ void TLidarAcquisition::OnChildStatus(TStatus* status, TState::ChangeRaison /*re
   }
   const uint8_t childState = status->ConnectState();
   if (childState == TState::Connected) {
-    const uint8_t lidarState = lidar_->Status.ConnectState();
     if (!isIns) {
       const std::string serial = GetSerialNumber();
       if (serial != Settings()->Setup.SerialNumber) Settings()->Setup.SerialNumber = serial;
       Settings()->ReloadCalibrations();
     }
-    uint8_t combined = lidarState;
-    if (airins_ && !connectedOnce_) {
-      const uint8_t insState = airins_->Status.ConnectState();
-      combined = (lidarState == TState::Connected && insState == TState::Connected) ? TState::Connected
-                 : (lidarState == TState::Connecting || insState == TState::Connecting) ? TState::Connecting
-                                                                                         : TState::Disconnected;
-    }
-    if (combined == TState::Connected) {
-      Status.Text = "Connected";
-      connectedOnce_ = true;
-    } else if (combined == TState::Connecting) {
-      Status.Text = "Connecting";
-    } else {
-      Status.Text = "Disconnected";
-      connectionTime_ = Now();
-    }
-    Status.SetConnectState(combined);
+    ShowCombinedConnectState();
   } else if (childState != TState::Connecting) {
     if (isIns && connectedOnce_) {
       // A lost INS must not stop the lidar's acquisition and recording; the
       // link is tried again from the timer.
       if (connectionWanted_) SKV_LOG("INS link lost, acquisition goes on without it");
+    } else if (isIns && connectionWanted_) {
+      // Not reached yet: tried again from the timer while the source waits.
+      ShowCombinedConnectState();
     } else {
       Settings()->Setup.SerialNumber.clear();
       Status.Text = "Disconnected";
@@ -172,6 +158,35 @@ void TLidarAcquisition::OnChildStatus(TStatus* status, TState::ChangeRaison /*re
     Status.Text = TStatus::PowerText(status->PowerState());
     Status.SetPowerState(status->PowerState());
   }
+}
+
+void TLidarAcquisition::ShowCombinedConnectState() {
+  const uint8_t lidarState = lidar_->Status.ConnectState();
+  uint8_t combined = lidarState;
+  bool awaitingIns = false;
+  // The INS takes part until the source first reaches "Connected".
+  if (airins_ && !connectedOnce_) {
+    const uint8_t insState = airins_->Status.ConnectState();
+    if (lidarState == TState::Connected && insState == TState::Connected) {
+      combined = TState::Connected;
+    } else if (lidarState == TState::Connected && connectionWanted_) {
+      combined = TState::Connecting;
+      awaitingIns = true;
+    } else {
+      combined = (lidarState == TState::Connecting || insState == TState::Connecting) ? TState::Connecting
+                                                                                       : TState::Disconnected;
+    }
+  }
+  if (combined == TState::Connected) {
+    Status.Text = "Connected";
+    connectedOnce_ = true;
+  } else if (combined == TState::Connecting) {
+    Status.Text = awaitingIns ? "waiting for INS at " + airins_->Address() : "Connecting";
+  } else {
+    Status.Text = "Disconnected";
+    connectionTime_ = Now();
+  }
+  Status.SetConnectState(combined);
 }
 
 }  // namespace OrlaqLidar

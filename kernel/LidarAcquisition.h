@@ -29,11 +29,15 @@ class TLidarAcquisition : public TLidarManager {
   TDateTime ConnectionTime() const { return connectionTime_; }
   bool AutoPower() const { return autoPower_; }
 
-  // A lost INS link is tried again this often while the connection is wanted.
+  // An INS link that is lost, refused or does not come through is tried
+  // again this often while the connection is wanted.
   static constexpr long long InsRetryMs = 5000;
 
  private:
   void OnChildStatus(TStatus* status, TState::ChangeRaison reasons);
+  // Folds the instrument's and, until the first connection, the INS's
+  // connect state into the source's, with a text that says what is awaited.
+  void ShowCombinedConnectState();
   void SetStatusText(const std::string& text) { Status.Text = text; }
 
   TDateTime connectionTime_ = 0;

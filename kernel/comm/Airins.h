@@ -26,6 +26,7 @@ class TAirins {
   static constexpr uint32_t ErrTimeOut = 0x80000005;
   static constexpr uint8_t AcqIdle = 3;
   static constexpr uint8_t AcqFlowing = 9;
+  static constexpr uint64_t ConnectTimeOutMs = 5000;
 
   // config: RecordID and TimeOut of the INS; setup: AirinsAddr and
   // AirinsPort. Both belong to the owner and must outlive this object.
@@ -39,8 +40,12 @@ class TAirins {
   bool Connect();
   void Disconnect();
   // Raises the time-out error when the link has been up for TimeOut ms
-  // without a record. Measured on the monotonic clock; now is not needed.
+  // without a record, and gives up a connection attempt that has not come
+  // through within ConnectTimeOutMs. Measured on the monotonic clock; now
+  // is not needed.
   void CheckTimeOut(TDateTime now = 0);
+  // "host:port" of the unit, as the client uses it.
+  std::string Address() const;
   int GetRecordID() const { return config_.RecordID; }
 
   TAirinsIPClient& Client() { return client_; }
@@ -55,6 +60,9 @@ class TAirins {
  private:
   void ClientConnected(TIPClient* client);
   void ClientDisconnected(TIPClient* client);
+  // An attempt that ended without a connection: logged with its reason,
+  // and the link is down again so that the owner may try anew.
+  void ConnectFailed(const std::string& reason);
   void ClientData(TIPClient* client, const uint8_t* data, int length);
   void ProtocolStatusChanged(TStatus* status, TState::ChangeRaison reason);
   // Text and error from the protocol when it has an error, else from the
@@ -69,6 +77,8 @@ class TAirins {
   TDateTime lastDataTime_ = 0;
   uint64_t lastDataTick_ = 0;
   bool timedOut_ = false;
+  uint64_t connectTick_ = 0;  // when the current attempt started
+  bool failureLogged_ = false;
 };
 
 }  // namespace OrlaqLidar

@@ -26,7 +26,10 @@ void TAirinsIPClient::ChangeState(TSocketState oldState, TSocketState newState) 
 
 void TAirinsIPClient::SocketConnected(int error) {
   lastError_ = error;
-  if (error == 0) TIPClient::SocketConnected(error);
+  if (error == 0)
+    TIPClient::SocketConnected(error);
+  else if (OnConnectFailed)
+    OnConnectFailed(this, error);
 }
 
 void TAirinsIPClient::SocketClosed(int error) {

@@ -38,13 +38,29 @@ void TAirinsProtocol::Reset() {
 }
 
 int TAirinsProtocol::ParseAnswer(const uint8_t* data, int length, int maxAnswer, uint8_t* answer) {
+  int result = -1;
+  int pos = 0;
+  do {
+    int used = 0;
+    const int r = ParseRecord(data ? data + pos : nullptr, length - pos, maxAnswer, answer, used);
+    if (r == RecordSize)
+      result = RecordSize;
+    else if (r == InvalidFrame || used == 0)
+      result = -1;
+    if (used == 0) break;
+    pos += used;
+  } while (pos < length);
+  return result;
+}
+
+int TAirinsProtocol::ParseRecord(const uint8_t* data, int length, int maxAnswer, uint8_t* answer, int& consumed) {
+  consumed = 0;
   // A short answer buffer would be overrun by the record.
   if (!data || !answer || length < 0 || maxAnswer < RecordSize) {
     count_ = 0;
     SetError("Protocol error - function argument", ErrArgument);
     return -1;
   }
-  int result = -1;
   int pos = 0;
   while (pos < length) {
     const int take = std::min(FrameSize - count_, length - pos);
@@ -73,21 +89,22 @@ int TAirinsProtocol::ParseAnswer(const uint8_t* data, int length, int maxAnswer,
       continue;
     }
     count_ = 0;
+    consumed = pos;
     const uint16_t state = static_cast<uint16_t>(frame_[38] | (frame_[39] << 8));
     if (state != 0) {
       SetError("Invalid data", ErrInvalidData);
       Trace('S', "Invalid data");
-      result = -1;
-      continue;
+      return InvalidFrame;
     }
     // Record bytes 0..16 sit at offsets 1..17, bytes 17..34 at 20..37.
     std::memcpy(answer, frame_.data() + 1, 17);
     std::memcpy(answer + 17, frame_.data() + 20, 18);
     SetError("Ready", 0);
     Trace('<', "Got data");
-    result = RecordSize;
+    return RecordSize;
   }
-  return result;
+  consumed = pos;
+  return -1;
 }
 
 }  // namespace OrlaqLidar

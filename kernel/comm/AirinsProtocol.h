@@ -34,6 +34,14 @@ class TAirinsProtocol {
   // answer), -1 otherwise. answer needs room for RecordSize bytes.
   virtual int ParseAnswer(const uint8_t* data, int length, int maxAnswer, uint8_t* answer);
 
+  // Feeds bytes up to and including the first frame that passes its
+  // checksum, so that every record of a block can be taken in turn.
+  // consumed tells how many bytes were taken. Returns RecordSize when that
+  // frame is valid (its record is in answer), InvalidFrame when its status
+  // word is not 0, -1 when the bytes ran out first.
+  int ParseRecord(const uint8_t* data, int length, int maxAnswer, uint8_t* answer, int& consumed);
+  static constexpr int InvalidFrame = -2;
+
   // A new stream: forgets the bytes held and the last frame's error.
   void Reset();
   int FrameCount() const { return count_; }

@@ -15,6 +15,7 @@ class TIPClient {
  public:
   using TDataEvent = std::function<void(TIPClient* client, const uint8_t* data, int length)>;
   using TClientEvent = std::function<void(TIPClient* client)>;
+  using TErrorEvent = std::function<void(TIPClient* client, int error)>;
 
   TIPClient() = default;
   virtual ~TIPClient();
@@ -52,6 +53,10 @@ class TIPClient {
   TDataEvent OnData;
   TClientEvent OnConnected;
   TClientEvent OnDisconnected;
+  // A connection attempt that ended without a connection (refused, host
+  // unknown, ...), with the socket's error; raised by clients that tell it
+  // apart from OnConnected.
+  TErrorEvent OnConnectFailed;
 
  protected:
   void ReleaseSocket();

@@ -110,6 +110,11 @@ TEST_F(HeadlessRunnerTest, TheStatusLineNamesEveryLidarChannel) {
   runner.Start(0);
   const std::string line = runner.StatusLine(EncodeDateTime(2026, 12, 7, 6, 0, 0), 12.34);
   EXPECT_EQ(line, "2026-12-07 06:00:00 | Connected | Laser off | shots 1:0 2:0 | 12.3 rec/s | alarm: none");
+  // What a connection still waits for is shown beside it.
+  source.Status.Text = "waiting for INS at 10.0.0.7:4001";
+  source.Status.SetConnectState(TState::Connecting);
+  EXPECT_EQ(runner.StatusLine(EncodeDateTime(2026, 12, 7, 6, 0, 0), 0).substr(20, 48),
+            "| Connecting, waiting for INS at 10.0.0.7:4001 |");
   THeadlessRunner::RequestStop();
   Run(200);
 }

@@ -7,6 +7,7 @@
 #include "Common/IniFile.h"
 #include "Config/ApplicationConfig.h"
 #include "Platform/FakeSocketFactory.h"
+#include "kernel/ErrorLogger.h"
 #include "kernel/comm/Airins.h"
 #include "kernel/comm/Lidar.h"
 #include "tests/TestSupport.h"
@@ -42,6 +43,11 @@ class LidarAcquisitionTest : public OrlaqLidar::Test::TSimulatedTime {
     source = std::make_unique<TLidarAcquisition>(&config);
     source->AddDataConsumer(this, [this](int id, const uint8_t*, int, TDateTime) { ++records[id]; });
     ASSERT_TRUE(source->Open());
+  }
+  int Logged(const std::string& text) const {
+    int n = 0;
+    for (const auto& line : LogLines) n += line.find(text) != std::string::npos;
+    return n;
   }
   void Run(int ms) {
     for (int t = 0; t < ms; t += 100) {
@@ -170,4 +176,44 @@ TEST_F(LidarAcquisitionTest, TheSourceErrorIsClearedOnceTheInstrumentHasRecovere
   ASSERT_EQ(source->Status.ConnectState(), TState::Connected);
   EXPECT_EQ(source->Lidar()->Status.Error(), 0u);
   EXPECT_EQ(source->Status.Error(), 0u);
+}
+
+TEST_F(LidarAcquisitionTest, AnInsRefusedAtStartIsTriedAgainAndTheSourceSaysItWaitsForIt) {
+  Make(true, true);
+  source->Start();
+  ASSERT_NE(sockets.Last(), nullptr);
+  sockets.Last()->RefuseConnection();
+  Loop.ProcessPosted();
+  Run(3500);
+  // The instrument answers; the source still waits for the INS, and says so.
+  EXPECT_EQ(source->Lidar()->Status.ConnectState(), TState::Connected);
+  EXPECT_EQ(source->Status.ConnectState(), TState::Connecting);
+  EXPECT_EQ(source->Status.Text, "waiting for INS at 127.0.0.1:1234");
+  EXPECT_EQ(instrument.Count(p, 'i'), 0);
+  EXPECT_EQ(Logged("INS at 127.0.0.1:1234 not reached: Connection refused"), 1);
+
+  // The unit is up 4 s after the start; the attempt 5 s after the first gets through.
+  Run(1000);
+  EXPECT_EQ(sockets.Created(), 1);
+  Run(1000);
+  ASSERT_EQ(sockets.Created(), 2);
+  sockets.Last()->AcceptConnection();
+  Run(1000);
+  EXPECT_EQ(source->Status.ConnectState(), TState::Connected);
+  EXPECT_EQ(source->Status.PowerState(), TState::LaserOn);
+  EXPECT_GT(records[1], 0);
+}
+
+TEST_F(LidarAcquisitionTest, AnInsAttemptThatHangsIsGivenUpAndTriedAgainEveryFiveSeconds) {
+  Make(true, false);
+  source->Start();
+  Run(5000);
+  EXPECT_EQ(source->Status.Text, "waiting for INS at 127.0.0.1:1234");
+  Run(5000);
+  // Nothing answered either attempt: each was abandoned and logged (the
+  // second as a repetition of the first).
+  EXPECT_EQ(sockets.Created(), 3);
+  TErrorLogger::Instance().FlushRepeats();
+  EXPECT_EQ(Logged("INS at 127.0.0.1:1234 not reached: Connection timed out"), 2);
+  EXPECT_EQ(source->Status.ConnectState(), TState::Connecting);
 }

@@ -326,22 +326,44 @@ TEST_F(AirinsTest, ConnectsToTheSetupAddressAndReportsEachStep) {
   EXPECT_EQ(Sockets.Created(), 1);
 }
 
-TEST_F(AirinsTest, RecordsGoToTheOwnerWithTheRecordIdAndAreTraced) {
+TEST_F(AirinsTest, EveryRecordOfABlockGoesToTheOwnerInOrderWithTheRecordIdAndIsTraced) {
   Up();
   EXPECT_EQ(Ins->Status.AcqState(), 3);
   Clock.AdvanceMs(100);
   const TBytes block = Concat({Frame(Record(1)), Frame(Record(4))});
   Send(block);
-  ASSERT_EQ(Records.size(), 1u);  // one block, one record: the last valid one
-  EXPECT_EQ(Records[0], Record(4));
-  EXPECT_EQ(Ids[0], 77);
+  ASSERT_EQ(Records.size(), 2u);
+  EXPECT_EQ(Records[0], Record(1));
+  EXPECT_EQ(Records[1], Record(4));
+  EXPECT_EQ(Ids, (std::vector<int>{77, 77}));
   EXPECT_DOUBLE_EQ(Times[0], Clock.NowUTC());
   EXPECT_EQ(Ins->Status.AcqState(), 9);
-  // Protocol traces first, then the raw block and the record.
-  ASSERT_EQ(Traces.size(), 4u);
-  EXPECT_EQ(Traces[2].Source + Traces[2].Kind, "Airins<");
-  EXPECT_EQ(Traces[2].Data, block);
-  EXPECT_EQ(Traces[3].Data, Record(4));
+  // The raw block, then each frame's protocol trace and its record.
+  ASSERT_EQ(Traces.size(), 5u);
+  EXPECT_EQ(Traces[0].Source + Traces[0].Kind, "Airins<");
+  EXPECT_EQ(Traces[0].Data, block);
+  EXPECT_EQ(Traces[1].Text(), "Got data");
+  EXPECT_EQ(Traces[2].Data, Record(1));
+  EXPECT_EQ(Traces[4].Data, Record(4));
+}
+
+TEST_F(AirinsTest, FramesArrivingInPairsAreAllDelivered) {
+  // 20 frames a second sent two at a time, one pair split across reads.
+  Up();
+  std::vector<TBytes> sent;
+  for (uint8_t i = 0; i < 20; i += 2) {
+    sent.push_back(Record(i + 1));
+    sent.push_back(Record(i + 2));
+    const TBytes pair = Concat({Frame(sent[i]), Frame(sent[i + 1])});
+    if (i == 10) {
+      Send(TBytes(pair.begin(), pair.begin() + 60));
+      Send(TBytes(pair.begin() + 60, pair.end()));
+    } else {
+      Send(pair);
+    }
+    Clock.AdvanceMs(100);
+  }
+  EXPECT_EQ(Records, sent);
 }
 
 TEST_F(AirinsTest, ABurstLargerThanTheReceiveBufferIsReadCompletely) {
@@ -350,12 +372,8 @@ TEST_F(AirinsTest, ABurstLargerThanTheReceiveBufferIsReadCompletely) {
   for (uint8_t i = 0; i < 10; ++i) burst = Concat({burst, Frame(Record(static_cast<uint8_t>(1 + i)))});
   Send(burst);  // 420 bytes: 255, then 165
   EXPECT_EQ(Sockets.Last()->BytesAvailable(), 0);
-  ASSERT_EQ(Records.size(), 2u);
-  EXPECT_EQ(Records.back(), Record(10));
-  // 6 frames lie whole in the first 255 bytes, 4 in the rest with the split one.
-  int got = 0;
-  for (const auto& l : Traces) got += l.Text() == "Got data";
-  EXPECT_EQ(got, 10);
+  ASSERT_EQ(Records.size(), 10u);
+  for (uint8_t i = 0; i < 10; ++i) EXPECT_EQ(Records[i], Record(static_cast<uint8_t>(1 + i)));
 }
 
 TEST_F(AirinsTest, InvalidDataIsShownUntilValidDataReturns) {
@@ -446,7 +464,8 @@ TEST_F(AirinsTest, ReconnectsAfterTheUnitDropsTheLink) {
   ASSERT_EQ(Records.size(), 1u);
   EXPECT_EQ(Records[0], Record(3));
   EXPECT_FALSE(Traced("Skip 20 byte"));
-  EXPECT_EQ(Traces[0].Text(), "Got data");
+  ASSERT_GE(Traces.size(), 2u);
+  EXPECT_EQ(Traces[1].Text(), "Got data");  // right after the raw block
 }
 
 TEST_F(AirinsTest, ReconnectsAfterDisconnectByHandAndDropsWhatWasStillQueued) {
@@ -478,12 +497,15 @@ TEST_F(AirinsTest, ReconnectsAfterDisconnectByHandAndDropsWhatWasStillQueued) {
   EXPECT_EQ(Records.size(), 2u);
 }
 
-TEST_F(AirinsTest, ARefusedConnectionStaysConnectingAndTheNextConnectTriesAgain) {
+TEST_F(AirinsTest, ARefusedConnectionIsLoggedAndDisconnectedAndTheNextConnectTriesAgain) {
   ASSERT_TRUE(Ins->Init());
   ASSERT_TRUE(Ins->Connect());
   Sockets.Last()->RefuseConnection();
   Loop.ProcessPosted();
-  EXPECT_EQ(Ins->Status.ConnectState(), 3);
+  EXPECT_EQ(Ins->Status.ConnectState(), 2);
+  ASSERT_EQ(LogLines.size(), 1u);
+  EXPECT_NE(LogLines[0].find("INS at 127.0.0.1:4001 not reached: Connection refused"), std::string::npos)
+      << LogLines[0];
   EXPECT_EQ(Ins->Client().Status.ConnectState(), 2);
   EXPECT_EQ(Ins->Client().LastError(), TTcpSocket::ErrRefused);
   EXPECT_EQ(Ins->Client().CurrentState(), TSocketState::Closed);
@@ -493,6 +515,24 @@ TEST_F(AirinsTest, ARefusedConnectionStaysConnectingAndTheNextConnectTriesAgain)
   Sockets.Last()->AcceptConnection();
   Loop.ProcessPosted();
   EXPECT_EQ(Ins->Status.ConnectState(), 4);
+  EXPECT_NE(LogLines.back().find("INS at 127.0.0.1:4001 connected"), std::string::npos);
+}
+
+TEST_F(AirinsTest, AnAttemptThatDoesNotComeThroughIsGivenUp) {
+  ASSERT_TRUE(Ins->Init());
+  ASSERT_TRUE(Ins->Connect());
+  TFakeTcpSocket* hanging = Sockets.Last();
+  Clock.AdvanceMs(TAirins::ConnectTimeOutMs - 1);
+  Ins->CheckTimeOut();
+  EXPECT_EQ(Ins->Status.ConnectState(), 3);
+  Clock.AdvanceMs(1);
+  Ins->CheckTimeOut();
+  EXPECT_EQ(Ins->Status.ConnectState(), 2);
+  EXPECT_TRUE(hanging->Aborted());
+  ASSERT_FALSE(LogLines.empty());
+  EXPECT_NE(LogLines.back().find("not reached: Connection timed out"), std::string::npos) << LogLines.back();
+  // No data time-out for a link that never came up.
+  EXPECT_EQ(Ins->Status.Error(), 0u);
 }
 
 TEST_F(AirinsTest, AConsumerExceptionIsLoggedAndStaysInside) {
