@@ -1,7 +1,9 @@
 #pragma once
-// The program-wide message log. Identical consecutive messages are counted
-// and summarised so that a fault repeating many times a second cannot flood
-// the sink.
+// The program-wide message log. A message repeating one of the few distinct
+// messages seen last is counted instead of written, and the counts are
+// summarised, so that a fault repeating many times a second cannot flood the
+// sink, even when it shows as two or three messages taking turns.
+#include <deque>
 #include <functional>
 #include <string>
 
@@ -25,21 +27,40 @@ class TErrorLogger {
 
   void Log(const std::string& text);
   void Tick();  // the 1000 ms timer
+  // Writes the summary of every pending repetition.
   void FlushRepeats();
   // Back to the initial state (tests and a restart of the message window).
   void Reset();
 
-  int RepeatCount() const { return repeatCount_; }
+  // Repetitions counted and not summarised yet, over all watched messages.
+  int RepeatCount() const;
+
+  // Distinct messages watched for repetition.
+  static constexpr size_t WindowSize = 8;
+  // A repetition is summarised after this many, ...
+  static constexpr int FlushCount = 100;
+  // ... after this many seconds of repeating, ...
+  static constexpr int MaxRepeatSeconds = 91;
+  // ... or once it has paused this long; a message not seen for that long
+  // is no longer watched (except the last one written).
+  static constexpr int QuietSeconds = 31;
 
  private:
+  struct TWatched {
+    std::string Text;
+    int RepeatCount = 0;
+    int SecondsRepeating = 0;
+    int SecondsSinceLastSeen = 0;
+    TDateTime LastRepeatTime = 0;
+  };
+  void Flush(TWatched& watched);
+  void Write(const std::string& line, const std::string& about);
+
   TSink sink_;
   TMainLoop* loop_ = nullptr;
   TMainLoop::TTimerId timer_ = 0;
-  std::string lastMessage_;
-  int repeatCount_ = 0;
-  int secondsRepeating_ = 0;
-  int secondsSinceLastRepeat_ = 0;
-  TDateTime lastRepeatTime_ = 0;
+  std::deque<TWatched> watched_;  // oldest first; the last one written at the back
+  std::string lastLineAbout_;     // the message the last line written was about
 };
 
 // Entry used by every component.

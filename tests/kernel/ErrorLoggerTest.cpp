@@ -71,3 +71,56 @@ TEST_F(ErrorLoggerTest, LogAtNamesTheUnitAndLine) {
   ASSERT_EQ(LogLines.size(), 1u);
   EXPECT_TRUE(EndsWith(LogLines[0], " > LidarManager[42] : Data not valids"));
 }
+
+TEST_F(ErrorLoggerTest, TwoMessagesTakingTurnsAreCollapsedAndNamed) {
+  // A full disk: the write failure and its consequence, over and over.
+  for (int i = 0; i < 300; ++i) {
+    Log("Write error");
+    Log("Record dropped");
+  }
+  const std::vector<std::string> burst(LogLines);
+  ASSERT_EQ(burst.size(), 6u);
+  EXPECT_TRUE(EndsWith(burst[0], " > Write error"));
+  EXPECT_TRUE(EndsWith(burst[1], " > Record dropped"));
+  for (size_t i = 2; i < 6; i += 2) {
+    EXPECT_TRUE(EndsWith(burst[i], " repeated 100 time(s): Write error")) << burst[i];
+    EXPECT_TRUE(EndsWith(burst[i + 1], " repeated 100 time(s): Record dropped")) << burst[i + 1];
+  }
+  // The rest is shown once the pair has been quiet for a while.
+  Loop.AdvanceMs(31000);
+  ASSERT_EQ(LogLines.size(), 8u);
+  EXPECT_TRUE(EndsWith(LogLines[6], " repeated 99 time(s): Write error"));
+  EXPECT_TRUE(EndsWith(LogLines[7], " repeated 99 time(s): Record dropped"));
+}
+
+TEST_F(ErrorLoggerTest, ANewMessageEndsTheRepetitionAndIsWrittenAtOnce) {
+  Log("A");
+  Log("B");
+  for (int i = 0; i < 5; ++i) {
+    Log("A");
+    Log("B");
+  }
+  Log("C");
+  ASSERT_EQ(LogLines.size(), 5u);
+  EXPECT_TRUE(EndsWith(LogLines[2], " repeated 5 time(s): A"));
+  EXPECT_TRUE(EndsWith(LogLines[3], " repeated 5 time(s): B"));
+  EXPECT_TRUE(EndsWith(LogLines[4], " > C"));
+}
+
+TEST_F(ErrorLoggerTest, TheWindowIsBoundedAndForgetsMessagesGoneQuiet) {
+  // A cycle longer than the window is never taken for a repetition.
+  const int cycle = static_cast<int>(TErrorLogger::WindowSize) + 1;
+  for (int round = 0; round < 2; ++round)
+    for (int i = 0; i < cycle; ++i) Log("message " + std::to_string(i));
+  EXPECT_EQ(LogLines.size(), static_cast<size_t>(2 * cycle));
+  EXPECT_EQ(Logger().RepeatCount(), 0);
+
+  // A message of a pair coming back after a long pause is news, written at once.
+  LogLines.clear();
+  Log("Laser on");
+  Log("Laser off");
+  Loop.AdvanceMs(40000);
+  Log("Laser on");
+  ASSERT_EQ(LogLines.size(), 3u);
+  EXPECT_TRUE(EndsWith(LogLines[2], " > Laser on"));
+}
