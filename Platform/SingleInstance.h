@@ -1,7 +1,8 @@
 #pragma once
-// Tells the first copy of the program on a machine from the later ones: an
-// advisory lock on a file named after the instance name, held until the
-// process ends (the lock goes with the process, even after a crash).
+// Tells the first copy of the program from the later ones: an advisory lock
+// on a file named after the instance name, held until the process ends (the
+// lock goes with the process, even after a crash). The holder writes its
+// process id into the file, so that a later copy can say who holds it.
 #include <string>
 
 namespace OrlaqLidar {
@@ -16,7 +17,13 @@ class TSingleInstance {
 
   // True when another process (or another holder in this one) has the lock.
   bool AlreadyExists() const { return alreadyExists_; }
+  // True when this object holds the lock.
+  bool Held() const { return fd_ >= 0 && !alreadyExists_; }
   const std::string& LockPath() const { return path_; }
+  // Why the lock file could not be opened; empty when it could.
+  const std::string& OpenError() const { return openError_; }
+  // The process id written by the holder, 0 when unknown.
+  long HolderPid() const;
 
   static std::string DefaultFolder();
 
@@ -24,6 +31,7 @@ class TSingleInstance {
   int fd_ = -1;
   bool alreadyExists_ = false;
   std::string path_;
+  std::string openError_;
 };
 
 }  // namespace OrlaqLidar

@@ -18,6 +18,7 @@
 #include "app/HeadlessRunner.h"
 #include "app/LogPrompt.h"
 #include "app/SimulatedInstrument.h"
+#include "kernel/DailyLogFile.h"
 #include "kernel/ErrorLogger.h"
 #include "kernel/LidarApplication.h"
 
@@ -67,7 +68,10 @@ int main(int argc, char** argv) {
     std::cerr << "skyvane: unknown switch " << sw << " ignored\n"
               << "usage: skyvane [-MODEL <file>] [-SIMULATE] [-HEADLESS] [-DURATION=<s>] [-EXPORT] "
                  "[-EXPCONFIG <file>] [-HELP] [file ...]\n";
-  const bool acquisitionMode = !instance.AlreadyExists() && noFiles && !app->Config.ExportMode;
+  bool acquisitionMode = !instance.AlreadyExists() && noFiles && !app->Config.ExportMode;
+  std::string readerReason;
+  if (instance.AlreadyExists() && noFiles && !app->Config.ExportMode)
+    readerReason = "another copy of the program runs in this session (lock file " + instance.LockPath() + ")";
 
   QCoreApplication qapp(argc, argv);
   // Qt adopts the user's locale; the program's numbers never do.
@@ -78,10 +82,28 @@ int main(int argc, char** argv) {
   TLogPrompt prompt;
   TQtSocketFactory sockets;
   TScopedServices services(TServices{nullptr, &loop, &prompt, nullptr, &sockets});
+  // The settings name the folders: the log's and the data folder to lock.
+  app->LoadConfig();
   // No message window in a run without windows: the log goes to standard
-  // error rather than being lost.
-  TErrorLogger::Instance().SetSink([](const std::string& line) { std::cerr << line << std::endl; });
+  // error, and to a file of the day for the station's records.
+  TDailyLogFile logFile(app->Config.LogFolder);
+  TErrorLogger::Instance().SetSink([&logFile](const std::string& line) {
+    std::cerr << line << std::endl;
+    logFile.Write(line, Services().Clock->NowUTC());
+  });
   TErrorLogger::Instance().Attach(loop);
+
+  // Two copies started in different sessions do not see each other's
+  // single-instance lock; the data folder's lock keeps them from recording
+  // into the same files.
+  if (acquisitionMode) {
+    std::string why;
+    if (!app->LockDataFolder(why)) {
+      acquisitionMode = false;
+      readerReason = why;
+    }
+  }
+  if (!readerReason.empty()) Log("Running as a reader: " + readerReason);
 
   if (app->Config.ExportMode) {
     std::cerr << "skyvane: batch export is not available in this version" << std::endl;

@@ -96,6 +96,26 @@ bool TLidarApplication::ParseCommandLine(const std::vector<std::string>& args) {
   return result;
 }
 
+bool TLidarApplication::LockDataFolder(std::string& why) {
+  why.clear();
+  if (DataFolderLocked()) return true;
+  const std::string folder = Config.DataFolder;
+  std::error_code ec;
+  fs::create_directories(folder, ec);
+  auto lock = std::make_unique<TSingleInstance>(DataFolderLockName, folder);
+  if (lock->AlreadyExists()) {
+    const long pid = lock->HolderPid();
+    why = "the data folder " + folder + " is in use by another copy of the program" +
+          (pid > 0 ? " (process " + std::to_string(pid) + ")" : std::string()) + ", lock file " + lock->LockPath();
+    return false;
+  }
+  if (!lock->Held())
+    Log("Cannot lock the data folder " + folder + " (" + lock->LockPath() + ": " + lock->OpenError() +
+        "); another copy could record there too");
+  dataFolderLock_ = std::move(lock);
+  return true;
+}
+
 TCustomIniFile& TLidarApplication::Store() {
   if (!store_) store_ = OpenSettingsStore();
   return *store_;

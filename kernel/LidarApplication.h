@@ -8,6 +8,7 @@
 #include "Common/CustomIniFile.h"
 #include "Config/ApplicationConfig.h"
 #include "Platform/MainLoop.h"
+#include "Platform/SingleInstance.h"
 #include "kernel/LidarManager.h"
 #include "kernel/files/LidarRecorder.h"
 
@@ -45,6 +46,15 @@ class TLidarApplication {
   void SetFolders(const std::string& dataFolder, const std::string& exportFolder,
                   const std::string& configFolder, const std::string& logFolder);
 
+  // Takes the lock file of the data folder (creating the folder) and keeps
+  // it until DestroyInstance, so that a second copy started in another
+  // session never records into the same files. False, with the reason in
+  // why, when another process holds it; a lock file that cannot be made
+  // does not stop the acquisition (the reason is logged).
+  bool LockDataFolder(std::string& why);
+  bool DataFolderLocked() const { return dataFolderLock_ && dataFolderLock_->Held(); }
+  static constexpr const char* DataFolderLockName = "Skyvane";
+
   // The settings store, opened on first use unless one was given.
   TCustomIniFile& Store();
   void SetStore(std::unique_ptr<TCustomIniFile> store);
@@ -80,6 +90,7 @@ class TLidarApplication {
   TStoredValues stored_{"127.0.0.1", "1234", false};
 
   std::unique_ptr<TCustomIniFile> store_;
+  std::unique_ptr<TSingleInstance> dataFolderLock_;
   std::unique_ptr<TLidarManager> source_;
   std::unique_ptr<TLidarRecorder> recorder_;
   TMainLoop* timerLoop_ = nullptr;

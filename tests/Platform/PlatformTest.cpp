@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 
 #include "Platform/ManualLoop.h"
@@ -17,6 +19,8 @@ TEST(SingleInstance, TheSecondHolderFindsTheLockTakenUntilTheFirstEnds) {
   {
     TSingleInstance second("SkyvaneMutex", dir.Path().string());
     EXPECT_TRUE(second.AlreadyExists());
+    EXPECT_FALSE(second.Held());
+    EXPECT_EQ(second.HolderPid(), static_cast<long>(::getpid()));  // who holds it can be told
   }
   first.reset();
   TSingleInstance third("SkyvaneMutex", dir.Path().string());

@@ -37,7 +37,9 @@ class TProgramRuns {
   }
 
   // Starts a program in the working folder, its output into <name>.out and .err.
-  pid_t Start(const std::filesystem::path& exe, const std::vector<std::string>& args, const std::string& name) {
+  // env entries ("NAME=value") replace or add to the run's environment.
+  pid_t Start(const std::filesystem::path& exe, const std::vector<std::string>& args, const std::string& name,
+              const std::vector<std::string>& envOverrides = {}) {
     std::vector<std::string> env = {
         "SKYVANE_SETTINGS=" + Settings.string(), "HOME=" + Home.string(),
         "XDG_CONFIG_HOME=" + (Home / ".config").string(),
@@ -48,6 +50,11 @@ class TProgramRuns {
         "TMPDIR=" + (Dir / "tmp").string(), "LC_ALL=de_DE.UTF-8", "PATH=/usr/bin:/bin"};
     for (const char* keep : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
       if (const char* v = std::getenv(keep)) env.push_back(std::string(keep) + "=" + v);
+    for (const std::string& e : envOverrides) {
+      const std::string key = e.substr(0, e.find('=') + 1);
+      std::erase_if(env, [&](const std::string& x) { return x.rfind(key, 0) == 0; });
+      env.push_back(e);
+    }
     std::vector<std::string> argv = {exe.string()};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> cargv, cenv;
@@ -97,9 +104,9 @@ class TProgramRuns {
   }
 
   TRun Run(const std::filesystem::path& exe, const std::vector<std::string>& args, int timeoutMs,
-           const std::string& name = "run") {
+           const std::string& name = "run", const std::vector<std::string>& envOverrides = {}) {
     TRun run;
-    const pid_t pid = Start(exe, args, name);
+    const pid_t pid = Start(exe, args, name, envOverrides);
     if (pid < 0) return run;
     run.ExitCode = Wait(pid, timeoutMs);
     run.Out = ReadTextFile(Dir / (name + ".out")).value_or("");

@@ -126,6 +126,37 @@ TEST_F(SkyvaneProgramTest, HeadlessRunOfTheShippedInstrumentConnectsAndEndsClean
   EXPECT_FALSE(fs::exists(home_ / ".config"));
 }
 
+TEST_F(SkyvaneProgramTest, ACopyFromAnotherSessionDoesNotDriveTheInstrumentOfTheSameDataFolder) {
+  // A service and a desktop login: the single-instance locks live in two
+  // runtime folders, the data folder is the same.
+  const fs::path model = runs_.QuickDefinition();
+  const std::vector<std::string> args = {"-SIMULATE", "-HEADLESS", "-DURATION=8", "-MODEL", model.string()};
+  const pid_t first = runs_.Start(exe_, args, "first");
+  ASSERT_GT(first, 0);
+  for (int i = 0; i < 750 && ReadTextFile(runs_.Dir / "first.out").value_or("").find("acquisition mode") ==
+                                 std::string::npos;
+       ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  const fs::path otherSession = runs_.Dir / "session2";
+  fs::create_directories(otherSession);
+  const TRun second = runs_.Run(exe_, args, 30000, "second", {"XDG_RUNTIME_DIR=" + otherSession.string()});
+
+  EXPECT_EQ(second.ExitCode, 0) << second.Out << second.Err;
+  EXPECT_NE(second.Out.find("Skyvane: reader mode"), std::string::npos) << second.Out;
+  const std::string why = "Running as a reader: the data folder " + (work_ / "LidData").string() +
+                          " is in use by another copy of the program (process " + std::to_string(first) + ")";
+  EXPECT_NE(second.Err.find(why), std::string::npos) << second.Err;
+  EXPECT_TRUE(LastMatch(second.Out, StatusLine).empty()) << "the second copy acquired:" << second.Out;
+  // Its message log is also on disk, lines as on standard error.
+  std::string logged;
+  for (const auto& e : fs::directory_iterator(work_ / "LidLog")) logged += ReadTextFile(e.path()).value_or("");
+  EXPECT_NE(logged.find(why), std::string::npos) << logged;
+
+  ASSERT_EQ(runs_.Wait(first, 30000), 0) << runs_.Output("first");
+  EXPECT_FALSE(LastMatch(ReadTextFile(runs_.Dir / "first.out").value_or(""), StatusLine).empty());
+  EXPECT_EQ(runs_.RecordedFiles().size(), 1u);
+}
+
 TEST_F(SkyvaneProgramTest, HelpPrintsTheUsageAndExits) {
   for (const char* sw : {"-HELP", "--help", "-h"}) {
     const TRun run = Run({sw}, 15000);
