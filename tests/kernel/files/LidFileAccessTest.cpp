@@ -9,6 +9,7 @@
 #include <new>
 
 #include "Config/ApplicationConfig.h"
+#include "kernel/ErrorLogger.h"
 #include "tests/TestSupport.h"
 
 using namespace OrlaqLidar;
@@ -472,7 +473,10 @@ TEST_F(LidFileAccessTest, HostileDataBlockLengthsEndTheReadWithoutLargeAllocatio
     std::string bytes = original;
     PutU32At(bytes, second + 4, length);
     WriteBytes(Path, bytes);
+    // Each damage is read afresh: the log must not take the same message of
+    // the previous round for a repetition.
     LogLines.clear();
+    TErrorLogger::Instance().Reset();
 
     TLidFileAccess reader(Path, Settings);
     ASSERT_EQ(reader.OpenForReading(), 0);
