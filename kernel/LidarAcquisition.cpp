@@ -127,11 +127,13 @@ std::string TLidarAcquisition::GetSerialNumber() { return lidar_ ? lidar_->Versi
 
 void TLidarAcquisition::OnChildStatus(TStatus* status, TState::ChangeRaison /*reasons*/) {
   const bool isIns = airins_ && status == &airins_->Status;
+  const bool insWasUp = insUp_;
   if (status->Error() != 0) {
     Status.Text = Status.Name + " error";
     Status.SetError(SourceError);
   }
   const uint8_t childState = status->ConnectState();
+  if (isIns) insUp_ = childState == TState::Connected;
   if (childState == TState::Connected) {
     if (!isIns) {
       const std::string serial = GetSerialNumber();
@@ -142,8 +144,8 @@ void TLidarAcquisition::OnChildStatus(TStatus* status, TState::ChangeRaison /*re
   } else if (childState != TState::Connecting) {
     if (isIns && connectedOnce_) {
       // A lost INS must not stop the lidar's acquisition and recording; the
-      // link is tried again from the timer.
-      if (connectionWanted_) SKV_LOG("INS link lost, acquisition goes on without it");
+      // link is tried again from the timer (a failed attempt logs itself).
+      if (connectionWanted_ && insWasUp) SKV_LOG("INS link lost, acquisition goes on without it");
     } else if (isIns && connectionWanted_) {
       // Not reached yet: tried again from the timer while the source waits.
       ShowCombinedConnectState();

@@ -47,6 +47,7 @@ class TLidarAcquisition : public TLidarManager {
   bool autoPower_ = false;
   bool connectionWanted_ = false;
   bool connectedOnce_ = false;  // the source reached "Connected" since Start
+  bool insUp_ = false;          // the INS link was connected at its last notice
   TDateTime lastInsAttempt_ = 0;
 };
 

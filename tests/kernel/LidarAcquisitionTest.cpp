@@ -217,3 +217,25 @@ TEST_F(LidarAcquisitionTest, AnInsAttemptThatHangsIsGivenUpAndTriedAgainEveryFiv
   EXPECT_EQ(Logged("INS at 127.0.0.1:1234 not reached: Connection timed out"), 2);
   EXPECT_EQ(source->Status.ConnectState(), TState::Connecting);
 }
+
+TEST_F(LidarAcquisitionTest, AnInsLostAfterTheConnectionIsLoggedOnceWhileItsRetriesFail) {
+  Make(true, false);
+  source->Start();
+  sockets.Last()->AcceptConnection();
+  Run(5000);
+  ASSERT_EQ(source->Status.ConnectState(), TState::Connected);
+  sockets.Last()->RemoteClose();
+  Loop.ProcessPosted();
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    Run(5000);
+    sockets.Last()->RefuseConnection();
+    Loop.ProcessPosted();
+  }
+  TErrorLogger::Instance().FlushRepeats();
+  EXPECT_EQ(sockets.Created(), 4);
+  EXPECT_EQ(Logged("INS link lost"), 1);
+  // Each failed attempt says why (the same reason collapsed into a count).
+  EXPECT_EQ(Logged("not reached: Connection refused"), 1);
+  EXPECT_TRUE(LogLines.back().ends_with(" repeated 2 time(s)")) << LogLines.back();
+  EXPECT_EQ(source->Status.ConnectState(), TState::Connected);
+}
