@@ -88,6 +88,14 @@ int main(int argc, char** argv) {
     Shutdown(app);
     return -1;
   }
+  // A definition asked for that cannot be used ends the run: falling back to
+  // another one would drive or describe the wrong instrument.
+  app->LoadConfig();
+  if (!app->DefinitionError().empty()) {
+    std::cerr << "skyvane: " << app->DefinitionError() << std::endl;
+    Shutdown(app);
+    return 1;
+  }
   if (!acquisitionMode) {
     app->Init(false);
     std::cout << Summary(*app) << std::endl;
@@ -102,7 +110,7 @@ int main(int argc, char** argv) {
   std::unique_ptr<TUsbDriver> usb;
   std::string usbError;
   if (app->Options.Simulate) {
-    app->LoadConfig();
+    // Without a definition of its own, the run takes the shipped one.
     std::string definition = app->DefinitionLoaded() ? app->DefinitionPath() : TSimulatedInstrument::ShippedDefinition();
     if (!app->DefinitionLoaded()) app->Options.Model = definition;
     if (definition.empty() || !simulation.Start(definition)) {
