@@ -1,13 +1,8 @@
 #include "Common/PathSafeName.h"
 
-#include <filesystem>
-
 #include <gtest/gtest.h>
 
-#include "Config/LidarSetup.h"
-
 using namespace OrlaqLidar;
-namespace fs = std::filesystem;
 
 TEST(PathSafeName, NothingAnInstrumentReportsCanNameAnotherFolder) {
   const std::pair<const char*, const char*> cases[] = {
@@ -17,18 +12,4 @@ TEST(PathSafeName, NothingAnInstrumentReportsCanNameAnotherFolder) {
       {"\xC3\xA9t\xC3\xA9", "__t__"}, {"", ""},
   };
   for (const auto& [raw, safe] : cases) EXPECT_EQ(PathSafeName(raw), safe) << raw;
-}
-
-TEST(PathSafeName, TheCalibrationFolderStaysInsideTheConfigurationFolder) {
-  TLidarSetup setup;
-  const fs::path base = "/conf";
-  for (const char* serial : {"../x/y", "..", "/etc", "a/../../b"}) {
-    setup.SerialNumber = serial;
-    const fs::path folder = setup.CalibrationFolderFor(base.string());
-    EXPECT_EQ(folder.parent_path(), base) << serial;
-    // The same name as the recorder's "DIR_" folder of that instrument.
-    EXPECT_EQ(folder.filename().string(), "CAL_" + PathSafeName(serial)) << serial;
-  }
-  setup.SerialNumber = "00000000";
-  EXPECT_EQ(setup.CalibrationFolderFor("/conf"), "/conf/CAL_00000000");
 }

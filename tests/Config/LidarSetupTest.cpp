@@ -13,6 +13,7 @@
 
 #include "Common/FileUtils.h"
 #include "Common/IniFile.h"
+#include "Common/PathSafeName.h"
 #include "Config/ApplicationConfig.h"
 #include "tests/TestSupport.h"
 
@@ -347,6 +348,20 @@ TEST_F(LidarSetupTest, AnArchiveRefusedWholeForSafetySaysSo) {
   EXPECT_EQ(setup.UnzipCalibrations(Zip().string()),
             "No file extracted !\n3 entries refused: 1 leaving the calibration folder, 2 symbolic links");
   EXPECT_EQ(AllFiles(), (std::set<std::string>{"cal.zip"}));
+}
+
+TEST(LidarSetupFolders, TheCalibrationFolderOfAnySerialNumberStaysInsideTheConfigurationFolder) {
+  TLidarSetup setup;
+  const fs::path base = "/conf";
+  for (const char* serial : {"../x/y", "..", "/etc", "a/../../b"}) {
+    setup.SerialNumber = serial;
+    const fs::path folder = setup.CalibrationFolderFor(base.string());
+    EXPECT_EQ(folder.parent_path(), base) << serial;
+    // The same name as the recorder's "DIR_" folder of that instrument.
+    EXPECT_EQ(folder.filename().string(), "CAL_" + PathSafeName(serial)) << serial;
+  }
+  setup.SerialNumber = "00000000";
+  EXPECT_EQ(setup.CalibrationFolderFor("/conf"), "/conf/CAL_00000000");
 }
 
 // ---- application settings ----
