@@ -1,5 +1,6 @@
 #include "Config/ChannelConfig.h"
 
+#include <algorithm>
 #include <optional>
 #include <vector>
 
@@ -104,6 +105,11 @@ TChannelType ChannelTypeOfProtocol(const std::string& protocol) {
 }
 
 TChannelType TChannelConfig::Type() const { return ChannelTypeOfProtocol(Protocol); }
+
+long long TChannelConfig::FramedShotSize() const {
+  const long long gates = std::max(DoorsCount, 0), width = std::max(DoorsByte, 0), info = std::max(InfoBytes, 0);
+  return gates * width + info + ShotFramingBytes;
+}
 
 bool TChannelConfig::Load(const TCustomIniFile& ini, const std::string& section, bool boardLayout) {
   RecordID = ini.ReadInteger(section, "RecordID", 1);

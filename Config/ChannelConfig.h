@@ -15,9 +15,23 @@ using TInfoDescriptions = std::vector<std::unique_ptr<TInfoDescription>>;
 
 class TChannelConfig {
  public:
+  // A recorded block names its channel in one byte.
+  static constexpr int MaxRecordID = 255;
+  // 65,536 gates: a gate number fits in 16 bits, at the usual 100 ns gate
+  // that is close to 1,000 km of range, far beyond any atmospheric return,
+  // and one shot of 4-byte gates stays at 256 KiB, so the receive buffers
+  // and per-gate profile arrays of a channel stay small.
+  static constexpr int MaxDoorsCount = 65536;
+  // Binary answer of a shot query: 4-byte start marker, payload, 4-byte end
+  // marker, 2 checksum digits.
+  static constexpr int ShotFramingBytes = 10;
+
   // Reads the channel keys from a section; boardLayout selects the older key names.
   bool Load(const TCustomIniFile& ini, const std::string& section, bool boardLayout);
   TChannelType Type() const;
+  // Bytes of one framed shot answer on the wire: DoorsCount gates of
+  // DoorsByte bytes, InfoBytes, and the framing.
+  long long FramedShotSize() const;
 
   int RecordID = 1;
   int GroupID = 0;

@@ -16,12 +16,51 @@ std::string CodeOfName(const std::string& name) {
   return code;
 }
 
-bool Reject(const TCustomIniFile& ini, const std::string& text) {
-  Services().Prompt->ShowWarning("Error in file <" + ini.FileName() + ">\n" + text);
+}  // namespace
+
+bool TLidarConfig::Reject(const std::string& fileName, const std::string& text) {
+  LoadError = text;
+  Services().Prompt->ShowWarning("Error in file <" + fileName + ">\n" + text);
   return false;
 }
 
-}  // namespace
+bool TLidarConfig::CheckTextSize(const std::string& fileName, unsigned long long size) {
+  if (size <= MaxTextSize) return true;
+  return Reject(fileName, "The definition is " + std::to_string(size) + " bytes long; a recorded file holds at most " +
+                              std::to_string(MaxTextSize) + " bytes of it");
+}
+
+bool TLidarConfig::CheckLimits(const std::string& fileName, const std::string& section,
+                               const TChannelConfig& channel) {
+  const TChannelType type = channel.Type();
+  // Other channels are never built nor recorded.
+  if (type != TChannelType::Lidar && type != TChannelType::Monitor) return true;
+  const std::string where = "[" + section + "] ";
+  if (channel.RecordID < 0 || channel.RecordID > TChannelConfig::MaxRecordID)
+    return Reject(fileName, where + "RecordID=" + std::to_string(channel.RecordID) +
+                                " is out of range: a recorded file holds record identifiers 0 to " +
+                                std::to_string(TChannelConfig::MaxRecordID));
+  const int sameKind = type == TChannelType::Lidar ? LidarChannelCount() : MonitorChannelCount();
+  if (sameKind >= MaxChannelsOfAKind)
+    return Reject(fileName, where + "is one " + (type == TChannelType::Lidar ? "lidar" : "monitoring") +
+                                " channel too many: a recorded file holds at most " +
+                                std::to_string(MaxChannelsOfAKind) + " of them");
+  if (channel.BufferLength < 1)
+    return Reject(fileName, where + "BufferLength=" + std::to_string(channel.BufferLength) +
+                                " is not a buffer size");
+  if (type != TChannelType::Lidar) return true;
+  if (channel.DoorsCount < 1 || channel.DoorsCount > TChannelConfig::MaxDoorsCount)
+    return Reject(fileName, where + "DoorsCount=" + std::to_string(channel.DoorsCount) +
+                                " is out of range: 1 to " + std::to_string(TChannelConfig::MaxDoorsCount) + " gates");
+  if (channel.BufferLength < channel.FramedShotSize())
+    return Reject(fileName, where + "BufferLength=" + std::to_string(channel.BufferLength) +
+                                " cannot hold one shot: " + std::to_string(channel.FramedShotSize()) +
+                                " bytes needed (" + std::to_string(channel.DoorsCount) + " gates of " +
+                                std::to_string(channel.DoorsByte) + " bytes, " + std::to_string(channel.InfoBytes) +
+                                " information bytes and " + std::to_string(TChannelConfig::ShotFramingBytes) +
+                                " bytes of framing)");
+  return true;
+}
 
 void TLidarConfig::Clear() {
   Channels.clear();
@@ -30,17 +69,20 @@ void TLidarConfig::Clear() {
   Code.clear();
   Airins = false;
   MonitorTimeData = 0;
+  LoadError.clear();
   // The INS keys default to their current values: another file's must not leak in.
   AirinsConfig = TAirinsConfig();
 }
 
 bool TLidarConfig::Load(const TCustomIniFile& ini) {
+  LoadError.clear();
+  const std::string file = ini.FileName();
   // A repeated section would hide the second one from every read.
   const std::vector<std::string> sections = ini.ReadSections();
   for (size_t i = 0; i < sections.size(); ++i)
     for (size_t j = i + 1; j < sections.size(); ++j)
       if (sections[i] == sections[j])
-        return Reject(ini, "Two sections have the same name [" + sections[i] + "]");
+        return Reject(file, "Two sections have the same name [" + sections[i] + "]");
 
   Name = ini.ReadString("General", "Name", "Unknown");
   Code = ini.ReadString("General", "Code", CodeOfName(Name));
@@ -56,7 +98,7 @@ bool TLidarConfig::Load(const TCustomIniFile& ini) {
     const int id = ini.ReadInteger(section, "GroupID", -1);
     if (id < 0) break;
     if (Groups.count(id))
-      return Reject(ini, "Two groups have the same GroupID=" + std::to_string(id) + " : " + section +
+      return Reject(file, "Two groups have the same GroupID=" + std::to_string(id) + " : " + section +
                              " and a previous one");
     auto group = std::make_unique<TGroupConfig>(id);
     group->Load(ini, section);
@@ -70,18 +112,19 @@ bool TLidarConfig::Load(const TCustomIniFile& ini) {
     auto channel = std::make_unique<TChannelConfig>();
     channel->Load(ini, section, boardLayout);
 
+    if (!CheckLimits(file, section, *channel)) return false;
     if (const TChannelConfig* earlier = FirstChannel(channel->RecordID);
         earlier && (earlier->Type() == TChannelType::Lidar || earlier->Type() == TChannelType::Monitor))
-      return Reject(ini, "[" + section + "] have same RecordID=" + std::to_string(channel->RecordID) +
+      return Reject(file, "[" + section + "] have same RecordID=" + std::to_string(channel->RecordID) +
                              " than a previous channel!");
     if (!Groups.count(channel->GroupID))
-      return Reject(ini, "[" + section + "] have a unknown GroupeID=" + std::to_string(channel->GroupID));
+      return Reject(file, "[" + section + "] have a unknown GroupeID=" + std::to_string(channel->GroupID));
     for (const auto& earlier : Channels) {
       if (!channel->USBDescriptor.empty() && SameText(channel->USBDescriptor, earlier->USBDescriptor))
-        return Reject(ini, "[" + section + "] have same USBDescriptor <" + earlier->USBDescriptor +
+        return Reject(file, "[" + section + "] have same USBDescriptor <" + earlier->USBDescriptor +
                                "> than channel with RecordID=" + std::to_string(earlier->RecordID) + " !");
       if (SameText(channel->Name, earlier->Name))
-        return Reject(ini, "[" + section + "] have same Name <" + earlier->Name + "> than channel with RecordID=" +
+        return Reject(file, "[" + section + "] have same Name <" + earlier->Name + "> than channel with RecordID=" +
                                std::to_string(earlier->RecordID) + " !");
     }
 
@@ -106,7 +149,14 @@ bool TLidarConfig::Load(const TCustomIniFile& ini) {
     if (boardLayout) break;
   }
 
-  if (Airins) AirinsConfig.Load(ini);
+  if (Airins) {
+    AirinsConfig.Load(ini);
+    // Its records are tagged like a channel's.
+    if (AirinsConfig.RecordID < 0 || AirinsConfig.RecordID > TChannelConfig::MaxRecordID)
+      return Reject(file, "[Airins] RecordID=" + std::to_string(AirinsConfig.RecordID) +
+                              " is out of range: a recorded file holds record identifiers 0 to " +
+                              std::to_string(TChannelConfig::MaxRecordID));
+  }
   return true;
 }
 

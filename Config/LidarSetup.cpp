@@ -10,6 +10,7 @@
 #include <regex>
 
 #include "Common/FileUtils.h"
+#include "Common/PathSafeName.h"
 #include "Common/LogHook.h"
 #include "Common/StringUtils.h"
 #include "Config/CalibrationError.h"
@@ -112,8 +113,10 @@ class TZipArchive {
 };
 
 // Reads one entry whole, refusing more than limit bytes whatever its
-// header says.
-std::optional<std::string> ReadEntry(zip_t* za, zip_uint64_t index, unsigned long long limit, std::string& error) {
+// header says: tooLarge is set and error left empty.
+std::optional<std::string> ReadEntry(zip_t* za, zip_uint64_t index, unsigned long long limit, std::string& error,
+                                     bool& tooLarge) {
+  tooLarge = false;
   zip_stat_t st;
   zip_stat_init(&st);
   if (zip_stat_index(za, index, 0, &st) != 0) {
@@ -121,7 +124,7 @@ std::optional<std::string> ReadEntry(zip_t* za, zip_uint64_t index, unsigned lon
     return std::nullopt;
   }
   if ((st.valid & ZIP_STAT_SIZE) && st.size > limit) {
-    error = "Entry too large (" + std::to_string(st.size) + " bytes)";
+    tooLarge = true;
     return std::nullopt;
   }
   zip_file_t* zf = zip_fopen_index(za, index, 0);
@@ -140,7 +143,7 @@ std::optional<std::string> ReadEntry(zip_t* za, zip_uint64_t index, unsigned lon
     }
     if (n == 0) break;
     if (data.size() + static_cast<size_t>(n) > limit) {
-      error = "Entry too large";
+      tooLarge = true;
       zip_fclose(zf);
       return std::nullopt;
     }
@@ -149,6 +152,29 @@ std::optional<std::string> ReadEntry(zip_t* za, zip_uint64_t index, unsigned lon
   zip_fclose(zf);
   return data;
 }
+
+// Entries kept out for the safety of the configuration folder, by reason.
+struct TRefusals {
+  int Climbing = 0;
+  int Links = 0;
+  int TooLarge = 0;
+
+  int Total() const { return Climbing + Links + TooLarge; }
+  // "3 entries refused: 2 leaving the calibration folder, 1 symbolic link"
+  std::string Text() const {
+    std::string reasons;
+    auto add = [&reasons](int n, const std::string& what) {
+      if (n == 0) return;
+      if (!reasons.empty()) reasons += ", ";
+      reasons += std::to_string(n) + " " + what;
+    };
+    add(Climbing, "leaving the calibration folder");
+    add(Links, Links == 1 ? "symbolic link" : "symbolic links");
+    add(TooLarge, "larger than " + std::to_string(TLidarSetup::MaxEntrySize) + " bytes");
+    const int n = Total();
+    return std::to_string(n) + (n == 1 ? " entry" : " entries") + " refused: " + reasons;
+  }
+};
 
 }  // namespace
 
@@ -189,7 +215,9 @@ bool TLidarSetup::Save(TCustomIniFile& store, const std::string& section) const 
 
 std::string TLidarSetup::CalibrationFolderFor(const std::string& baseFolder) const {
   if (!UseSNCalFolder) return baseFolder;
-  return (fs::path(baseFolder) / ("CAL_" + SerialNumber)).string();
+  // The serial number comes from the instrument: the same rule as for the
+  // recorder's "DIR_" folder keeps it inside the configuration folder.
+  return (fs::path(baseFolder) / ("CAL_" + PathSafeName(SerialNumber))).string();
 }
 
 int TLidarSetup::BuildCalibrations(const std::string& baseFolder, const TListChannelConfig& channels) {
@@ -255,6 +283,7 @@ std::string TLidarSetup::UnzipCalibrations(const std::string& archive) {
 
   std::string instrumentFolder;
   int extracted = 0;
+  TRefusals refused;
   for (zip_int64_t i = 0; error.empty() && i < entries; ++i) {
     const zip_uint64_t index = static_cast<zip_uint64_t>(i);
     const char* rawName = zip_get_name(za.get(), index, 0);
@@ -266,12 +295,20 @@ std::string TLidarSetup::UnzipCalibrations(const std::string& archive) {
     if (attributes & SkippedAttributes) continue;
     if (IsSymbolicLink(opsys, external)) {
       LogMessage(std::string(rawName) + " is a symbolic link, skipped !");
+      ++refused.Links;
       continue;
     }
 
     std::string name = NormaliseName(rawName, instrumentFolder, error);
     if (!error.empty()) break;
     if (name.empty()) continue;
+    // A name that climbs is refused as such, whether or not it would
+    // otherwise look like a channel file.
+    if (HasUnsafeComponent(name)) {
+      LogMessage(std::string(rawName) + " would be written outside the calibration folder, skipped !");
+      ++refused.Climbing;
+      continue;
+    }
     const bool isFolder = name.back() == '/' || (attributes & FolderAttribute);
     if (isFolder && name.back() != '/') name += '/';
     if (isFolder && !std::regex_match(name, *folderExpr)) {
@@ -283,9 +320,10 @@ std::string TLidarSetup::UnzipCalibrations(const std::string& archive) {
     const fs::path root = instrumentFolder.empty() ? fs::path(CalibrationFolder) : fs::path(BaseFolder);
     const fs::path target =
         (instrumentFolder.empty() ? root / name : root / instrumentFolder / name).lexically_normal();
-    if (HasUnsafeComponent(name) || HasUnsafeComponent(instrumentFolder) ||
-        instrumentFolder.find('\\') != std::string::npos || !StaysBelow(root, target)) {
+    if (HasUnsafeComponent(instrumentFolder) || instrumentFolder.find('\\') != std::string::npos ||
+        !StaysBelow(root, target)) {
       LogMessage(std::string(rawName) + " would be written outside the calibration folder, skipped !");
+      ++refused.Climbing;
       continue;
     }
 
@@ -295,9 +333,15 @@ std::string TLidarSetup::UnzipCalibrations(const std::string& archive) {
       continue;
     }
 
-    ++extracted;
-    const auto data = ReadEntry(za.get(), index, MaxEntrySize, error);
+    bool tooLarge = false;
+    const auto data = ReadEntry(za.get(), index, MaxEntrySize, error, tooLarge);
+    if (tooLarge) {
+      LogMessage(std::string(rawName) + " is larger than " + std::to_string(MaxEntrySize) + " bytes, skipped !");
+      ++refused.TooLarge;
+      continue;
+    }
     if (!data) break;
+    ++extracted;
     if (!MoveAsideToBackup(target)) {
       error = "Can't move aside " + target.string();
       break;
@@ -311,8 +355,14 @@ std::string TLidarSetup::UnzipCalibrations(const std::string& archive) {
     LogMessage(error);
     return ExtractError;
   }
-  if (extracted == 0) return "No file extracted !\nNot a calibration archive ???";
-  return std::to_string(extracted) + " file(s) extracted";
+  // What was refused is named: an archive refused whole for safety is not
+  // "not a calibration archive".
+  if (extracted == 0)
+    return refused.Total() > 0 ? "No file extracted !\n" + refused.Text()
+                               : "No file extracted !\nNot a calibration archive ???";
+  std::string result = std::to_string(extracted) + " file(s) extracted";
+  if (refused.Total() > 0) result += "\n" + refused.Text();
+  return result;
 }
 
 }  // namespace OrlaqLidar

@@ -18,6 +18,7 @@ void TManualLoop::StopTimer(TTimerId id) { timers_.erase(id); }
 
 int TManualLoop::ProcessPosted() {
   int count = 0;
+  if (hold_) return count;
   for (;;) {
     std::vector<std::function<void()>> batch;
     {

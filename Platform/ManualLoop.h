@@ -28,6 +28,9 @@ class TManualLoop : public TMainLoop {
   // Moves simulated time on by ms, firing each timer at its due time in
   // order and running posted functions after each one.
   void AdvanceMs(uint64_t ms);
+  // While held, posted functions wait as behind a main loop busy elsewhere;
+  // timers still fire.
+  void HoldPosted(bool hold) { hold_ = hold; }
   // Calls the idle handler until it is satisfied or maxCalls is reached; returns the calls made.
   int RunIdle(int maxCalls = 1000000);
 
@@ -48,6 +51,7 @@ class TManualLoop : public TMainLoop {
   std::function<bool()> idle_;
   TTimerId nextId_ = 1;
   bool quit_ = false;
+  bool hold_ = false;
   int exitCode_ = 0;
 };
 

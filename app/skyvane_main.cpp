@@ -82,16 +82,30 @@ int main(int argc, char** argv) {
   TLogPrompt prompt;
   TQtSocketFactory sockets;
   TScopedServices services(TServices{nullptr, &loop, &prompt, nullptr, &sockets});
-  // The settings name the folders: the log's and the data folder to lock.
-  app->LoadConfig();
   // No message window in a run without windows: the log goes to standard
-  // error, and to a file of the day for the station's records.
+  // error, and, once the settings have named the log folder, to a file of
+  // the day for the station's records.
+  TErrorLogger::Instance().SetSink([](const std::string& line) { std::cerr << line << std::endl; });
+  app->LoadConfig();
   TDailyLogFile logFile(app->Config.LogFolder);
   TErrorLogger::Instance().SetSink([&logFile](const std::string& line) {
     std::cerr << line << std::endl;
     logFile.Write(line, Services().Clock->NowUTC());
   });
   TErrorLogger::Instance().Attach(loop);
+
+  if (app->Config.ExportMode) {
+    std::cerr << "skyvane: batch export is not available in this version" << std::endl;
+    Shutdown(app);
+    return -1;
+  }
+  // A definition asked for that cannot be used ends the run: falling back to
+  // another one would drive or describe the wrong instrument.
+  if (!app->DefinitionError().empty()) {
+    std::cerr << "skyvane: " << app->DefinitionError() << std::endl;
+    Shutdown(app);
+    return 1;
+  }
 
   // Two copies started in different sessions do not see each other's
   // single-instance lock; the data folder's lock keeps them from recording
@@ -104,12 +118,6 @@ int main(int argc, char** argv) {
     }
   }
   if (!readerReason.empty()) Log("Running as a reader: " + readerReason);
-
-  if (app->Config.ExportMode) {
-    std::cerr << "skyvane: batch export is not available in this version" << std::endl;
-    Shutdown(app);
-    return -1;
-  }
   if (!acquisitionMode) {
     app->Init(false);
     std::cout << Summary(*app) << std::endl;
@@ -124,7 +132,7 @@ int main(int argc, char** argv) {
   std::unique_ptr<TUsbDriver> usb;
   std::string usbError;
   if (app->Options.Simulate) {
-    app->LoadConfig();
+    // Without a definition of its own, the run takes the shipped one.
     std::string definition = app->DefinitionLoaded() ? app->DefinitionPath() : TSimulatedInstrument::ShippedDefinition();
     if (!app->DefinitionLoaded()) app->Options.Model = definition;
     if (definition.empty() || !simulation.Start(definition)) {

@@ -1,6 +1,7 @@
 #include "kernel/LidarApplication.h"
 
 #include <filesystem>
+#include <optional>
 
 #include "Common/FileUtils.h"
 #include "Common/IniFile.h"
@@ -9,11 +10,15 @@
 #include "Platform/SettingsStore.h"
 #include "kernel/ErrorLogger.h"
 #include "kernel/LidarAcquisition.h"
+#include "kernel/files/LidFileAccess.h"
 #include "kernel/files/LidarRecorder.h"
 
 namespace OrlaqLidar {
 
 namespace fs = std::filesystem;
+
+// The definition loader refuses what the DEF1 block of a recorded file cannot hold.
+static_assert(TLidarConfig::MaxTextSize + TLidFileAccess::HeaderBlockSize == TLidFileAccess::MaxDefinitionLength);
 
 namespace {
 std::unique_ptr<TLidarApplication>& InstanceSlot() {
@@ -133,20 +138,55 @@ bool TLidarApplication::LoadConfig() {
   return loaded;
 }
 
+namespace {
+// Why a definition file cannot be read; empty for a regular file.
+std::string UnusableFileReason(const std::string& path) {
+  std::error_code ec;
+  const fs::file_status st = fs::status(path, ec);
+  if (!fs::exists(st)) return "does not exist";
+  if (fs::is_directory(st)) return "is a folder, not a file";
+  if (!fs::is_regular_file(st)) return "is not a regular file";
+  return {};
+}
+}  // namespace
+
 bool TLidarApplication::LoadSettingsAndDefinition() {
   Config.Load(Store());
   if (!Options.Model.empty()) Config.CurrentInstrument = Options.Model;
   definitionLoaded_ = false;
+  definitionError_.clear();
   if (Config.CurrentInstrument.empty()) return false;
   const std::string path = DefinitionPath();
-  std::error_code ec;
-  if (!fs::is_regular_file(path, ec)) return false;
+  if (const std::string reason = UnusableFileReason(path); !reason.empty()) {
+    // A stored choice may name a file removed since; a definition asked for
+    // on the command line must be there.
+    if (!Options.Model.empty()) definitionError_ = "instrument definition " + path + " " + reason;
+    return false;
+  }
   Config.LidarConfig.Clear();
-  TIniFile definition(path);
-  Config.LoadInstrument(Store(), definition);
-  Config.DefinitionText = ReadTextFile(path).value_or(std::string());
+  std::error_code ec;
+  const uintmax_t size = fs::file_size(path, ec);
+  // The text goes whole into every recorded file, or the definition is refused.
+  std::optional<std::string> text;
+  if (!ec && Config.LidarConfig.CheckTextSize(path, size)) {
+    text = ReadTextFile(path);
+    if (!text) {
+      definitionError_ = "instrument definition " + path + " cannot be read";
+      return false;
+    }
+    if (Config.LidarConfig.CheckTextSize(path, text->size())) {
+      TIniFile definition(path);
+      Config.LoadInstrument(Store(), definition);
+    }
+  } else if (ec) {
+    definitionError_ = "instrument definition " + path + " cannot be read: " + ec.message();
+    return false;
+  }
+  if (!Config.LidarConfig.LoadError.empty())
+    definitionError_ = "instrument definition " + path + " refused: " + Config.LidarConfig.LoadError;
+  Config.DefinitionText = text.value_or(std::string());
   definitionLoaded_ = true;
-  return true;
+  return definitionError_.empty();
 }
 
 void TLidarApplication::ApplyRunOverrides() {

@@ -73,6 +73,10 @@ class TLidarApplication {
   // Path of the current instrument definition file.
   std::string DefinitionPath() const;
   bool DefinitionLoaded() const { return definitionLoaded_; }
+  // Why the definition of this run cannot be used: the file named by
+  // "MODEL" is missing or no regular file, or its content was refused.
+  // Empty when it loaded, or when no definition was asked for.
+  const std::string& DefinitionError() const { return definitionError_; }
 
   TApplicationConfig Config;
   TCommandLineOptions Options;
@@ -96,6 +100,7 @@ class TLidarApplication {
   TMainLoop* timerLoop_ = nullptr;
   TMainLoop::TTimerId timerId_ = 0;
   bool definitionLoaded_ = false;
+  std::string definitionError_;
 };
 
 }  // namespace OrlaqLidar

@@ -9,8 +9,10 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
+#include <optional>
 #include <thread>
 
+#include "Common/FileUtils.h"
 #include "Common/IniFile.h"
 #include "Common/StringUtils.h"
 #include "Platform/Real/ReceiveQueue.h"
@@ -73,8 +75,13 @@ TVirtualUsbDriver::~TVirtualUsbDriver() {
 }
 
 std::vector<TVirtualUsbDriver::TEntry> TVirtualUsbDriver::ReadDevices() const {
+  // Reading the file is cheap; parsing it is what must not happen again.
+  const std::optional<std::string> text = ReadTextFile(devicesFile_);
+  std::lock_guard lock(fileMutex_);
+  if (text && parsedText_ && *text == *parsedText_) return parsed_;
   std::vector<TEntry> list;
-  const TIniFile ini(devicesFile_);
+  TIniFile ini;
+  if (text) ini.LoadFromText(*text);
   for (const std::string& section : ini.ReadSections()) {
     if (!IsDeviceSection(section)) continue;
     TEntry e;
@@ -86,6 +93,8 @@ std::vector<TVirtualUsbDriver::TEntry> TVirtualUsbDriver::ReadDevices() const {
     e.LocId = loc ? static_cast<uint32_t>(*loc) : 0;
     list.push_back(std::move(e));
   }
+  parsed_ = list;
+  parsedText_ = text;
   return list;
 }
 
@@ -101,6 +110,8 @@ FT_STATUS TVirtualUsbDriver::GetDeviceInfoList(std::vector<TUsbDeviceInfo>& list
   std::lock_guard lock(mutex_);
   const size_t n = std::min<size_t>(count, snapshot_.size());
   list.assign(n, TUsbDeviceInfo{});
+  std::map<std::string, TUsbHandle> opened;
+  for (const auto& [handle, port] : ports_) opened[port->Socket] = handle;
   for (size_t i = 0; i < n; ++i) {
     const TEntry& e = snapshot_[i];
     TUsbDeviceInfo& info = list[i];
@@ -109,11 +120,10 @@ FT_STATUS TVirtualUsbDriver::GetDeviceInfoList(std::vector<TUsbDeviceInfo>& list
     info.LocId = e.LocId;
     info.SerialNumber = e.SerialNumber.substr(0, 15);
     info.Description = e.Description.substr(0, 63);
-    for (const auto& [handle, port] : ports_)
-      if (port->Socket == e.Socket) {
-        info.Flags = FT_FLAGS_OPENED;
-        info.Handle = handle;
-      }
+    if (const auto it = opened.find(e.Socket); it != opened.end()) {
+      info.Flags = FT_FLAGS_OPENED;
+      info.Handle = it->second;
+    }
   }
   count = static_cast<uint32_t>(n);
   return FT_OK;

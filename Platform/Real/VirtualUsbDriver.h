@@ -6,11 +6,12 @@
 // device listens). Opening a device connects to its socket; the bytes on
 // the socket are the bytes of the USB link in both directions. Serial
 // settings and line changes are accepted and ignored. The device closing
-// its side is an unplugged device. The file is read again at every device
-// listing, so devices come and go.
+// its side is an unplugged device. The file is read again at a device
+// listing whenever it changed, so devices come and go.
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,11 @@ class TVirtualUsbDriver : public TUsbDriver {
   std::string devicesFile_;
   std::mutex mutex_;
   std::vector<TEntry> snapshot_;
+  // The devices file as last parsed: a listing per channel opened must not
+  // parse it again, which made many-channel instruments never connect.
+  mutable std::mutex fileMutex_;
+  mutable std::vector<TEntry> parsed_;
+  mutable std::optional<std::string> parsedText_;
   std::map<TUsbHandle, std::shared_ptr<TPort>> ports_;
   TUsbHandle nextHandle_ = 1;
 };

@@ -15,6 +15,7 @@ namespace {
 constexpr uint32_t LinkErrQueueIo = 0x80000194;
 constexpr uint32_t LinkErrNoDevice = 0x80000258;
 constexpr uint32_t LinkErrNotReady = 0x80000320;
+
 }  // namespace
 
 TChannel::TChannel(const TChannelConfig& config, int bufferLength)
@@ -127,6 +128,7 @@ void TChannel::Disconnect() {
 
 void TChannel::Open() {
   if (!usb_ || opening_ || linkStatus_.ConnectState() != 3 || Tick() < nextOpenTick_) return;
+  if (OpenGate && !OpenGate()) return;
   opening_ = true;
   nextOpenTick_ = Tick() + OpenRetryMs;
   status_.SetError(0);
@@ -262,9 +264,19 @@ void TChannel::CloseDevice() {
   if (usb_) usb_->Close();
 }
 
-void TChannel::CheckAnswerTimeOut(uint64_t sinceTick) {
+void TChannel::CheckAnswerTimeOut(const uint64_t& sinceTick) {
   const uint64_t timeOut = static_cast<uint64_t>(std::max(config_->TimeOut, 0));
   if (Tick() < sinceTick + timeOut) return;
+  // The answer may have come in time and only wait for a main loop that was
+  // busy: it is read before the query counts as lost.
+  const uint8_t waitingState = status_.AcqState();
+  const uint64_t queryTick = sinceTick;
+  const int available = usb_ && usb_->Connected() ? usb_->AvailableBytes() : 0;
+  if (available > 0) {
+    ReceiveData(usb_.get(), std::min(available, bufferLength_));
+    // Answered, or answered and asked again.
+    if (status_.AcqState() != waitingState || sinceTick != queryTick) return;
+  }
   status_.Text = "Error time out";
   TraceStatus(TraceReceived, status_.Text);
   status_.SetError(ErrTimeOut);

@@ -74,6 +74,9 @@ class TChannel {
 
   TDataEvent OnData;
   TTraceEvent OnTrace;
+  // When set, asked before each device open; false: the next update tries
+  // again. The owner of many channels spreads their opens with it.
+  std::function<bool()> OpenGate;
 
   static constexpr uint32_t ErrTimeOut = 0x80000005;
 
@@ -102,8 +105,10 @@ class TChannel {
   void UpdateAndGreet();
 
   // Raises "Error time out" once TimeOut ms have passed since the query
-  // written at sinceTick (monotonic ms); the query itself stays pending.
-  void CheckAnswerTimeOut(uint64_t sinceTick);
+  // written at sinceTick (monotonic ms, the member the channel updates for
+  // every query); the query itself stays pending. An answer already
+  // received is read first.
+  void CheckAnswerTimeOut(const uint64_t& sinceTick);
 
   int pending_ = 0;
   TDateTime lastRequestTime_ = 0;

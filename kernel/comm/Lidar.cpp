@@ -4,6 +4,7 @@
 
 #include "Platform/Services.h"
 #include "kernel/Assert.h"
+#include "kernel/ErrorLogger.h"
 #include "kernel/comm/LidarChannel.h"
 #include "kernel/comm/MonitorChannel.h"
 #include "kernel/MonitorData.h"
@@ -54,6 +55,7 @@ bool TLidar::Build() {
         if (OnTrace) OnTrace(s, k, d, n, t);
       };
       ch->GetStatus()->OnChange = [this](TStatus* s, TState::ChangeRaison r) { ChannelStatusChanged(s, r); };
+      ch->OpenGate = [this] { return opensThisTick_++ < DeviceOpensPerTick; };
       if (ch->GetStatus()->Error() != 0) ok = false;
       ChildStatuses.push_back(ch->GetStatus());
       lidarChannels_.push_back(std::move(ch));
@@ -64,6 +66,7 @@ bool TLidar::Build() {
         if (OnTrace) OnTrace(s, k, d, n, t);
       };
       ch->GetStatus()->OnChange = [this](TStatus* s, TState::ChangeRaison r) { ChannelStatusChanged(s, r); };
+      ch->OpenGate = [this] { return opensThisTick_++ < DeviceOpensPerTick; };
       if (ch->GetStatus()->Error() != 0) ok = false;
       ChildStatuses.push_back(ch->GetStatus());
       monitorChannels_.push_back(std::move(ch));
@@ -88,11 +91,13 @@ void TLidar::Clear() {
     ch->GetStatus()->OnChange = nullptr;
     ch->OnData = nullptr;
     ch->OnTrace = nullptr;
+    ch->OpenGate = nullptr;
   }
   for (auto& ch : monitorChannels_) {
     ch->GetStatus()->OnChange = nullptr;
     ch->OnData = nullptr;
     ch->OnTrace = nullptr;
+    ch->OpenGate = nullptr;
   }
   ChildStatuses.clear();
   lidarChannels_.clear();
@@ -102,6 +107,7 @@ void TLidar::Clear() {
 }
 
 bool TLidar::Connect() {
+  connectWanted_ = true;
   uint8_t lowest = TState::Connected;
   for (auto& ch : monitorChannels_) {
     ch->SetConnectState(TState::Connected);
@@ -120,6 +126,8 @@ bool TLidar::Connect() {
 }
 
 void TLidar::Disconnect() {
+  connectWanted_ = false;
+  notConnectedSinceTick_ = 0;
   queue_.clear();
   if (Status.PowerState() != TState::LaserOff) SetPowerState(TState::LaserOff);
   for (auto& ch : lidarChannels_) ch->SetConnectState(TState::Disconnected);
@@ -141,6 +149,7 @@ void TLidar::SetPowerState(uint8_t newState) {
 void TLidar::Enqueue(TChannel* channel, uint8_t kind, int tries) { queue_.push_back(Command{channel, tries, kind, 0}); }
 
 void TLidar::Tick(TDateTime now) {
+  opensThisTick_ = 0;
   for (auto& ch : lidarChannels_) ch->CheckTimeOut(now);
   Step(now);
   for (auto& ch : monitorChannels_) {
@@ -151,6 +160,43 @@ void TLidar::Tick(TDateTime now) {
       AskMeasure(ch.get(), now);
   }
   for (auto& ch : lidarChannels_) ch->KeepAlive(now);
+  ReportConnecting();
+}
+
+void TLidar::ReportConnecting() {
+  const uint64_t tick = Services().Clock->TickMs();
+  if (!connectWanted_ || Status.ConnectState() == TState::Connected) {
+    notConnectedSinceTick_ = 0;
+    return;
+  }
+  if (notConnectedSinceTick_ == 0) {
+    notConnectedSinceTick_ = tick;
+    nextConnectReportTick_ = tick + ConnectReportFirstMs;
+    return;
+  }
+  if (tick < nextConnectReportTick_) return;
+  nextConnectReportTick_ = tick + ConnectReportRepeatMs;
+  // The channels in the order the connection state is folded: monitoring first.
+  std::vector<TChannel*> waiting;
+  size_t total = 0;
+  auto collect = [&](TChannel* ch) {
+    ++total;
+    if (ch->GetConnectState() != TState::Connected) waiting.push_back(ch);
+  };
+  for (auto& ch : monitorChannels_) collect(ch.get());
+  for (auto& ch : lidarChannels_) collect(ch.get());
+  constexpr size_t Named = 3;
+  std::string text = "Lidar not connected after " + std::to_string((tick - notConnectedSinceTick_) / 1000) + " s, " +
+                     std::to_string(waiting.size()) + " of " + std::to_string(total) + " channels waiting";
+  for (size_t i = 0; i < waiting.size() && i < Named; ++i) {
+    TChannel* ch = waiting[i];
+    text += i > 0 ? "; " : ": ";
+    text += ch->GetStatus()->Name + " " + TStatus::ConnectText(ch->GetConnectState()) + ", " + ch->GetStatus()->Text;
+    const std::string& link = ch->LinkStatus().Text;
+    if (!link.empty() && link != "OK" && link != ch->GetStatus()->Text) text += " (USB: " + link + ")";
+  }
+  if (waiting.size() > Named) text += "; and " + std::to_string(waiting.size() - Named) + " more";
+  Log(text);
 }
 
 void TLidar::Step(TDateTime now) {

@@ -51,6 +51,16 @@ class TLidar {
 
   void Enqueue(TChannel* channel, uint8_t kind, int tries);
 
+  // Opening a device lists the devices on the bus: at most this many are
+  // opened per tick, so that with many channels the answers of the first
+  // ones do not wait behind the listings of the last.
+  static constexpr int DeviceOpensPerTick = 8;
+  // An instrument asked to connect that is still not connected after this
+  // long logs which channels it waits for and why, then again every
+  // ConnectReportRepeatMs.
+  static constexpr uint64_t ConnectReportFirstMs = 10000;
+  static constexpr uint64_t ConnectReportRepeatMs = 60000;
+
   TStatus Status;
   TListStatus ChildStatuses;
   TDataEvent OnData;
@@ -72,6 +82,7 @@ class TLidar {
   void AskMeasure(TMonitorChannel* channel, TDateTime now);
   TChannel* FindChannelByStatusName(const std::string& name) const;
   void TraceLine(const std::string& text);
+  void ReportConnecting();
 
   const TLidarConfig* config_;
   std::vector<std::unique_ptr<TLidarChannel>> lidarChannels_;
@@ -81,6 +92,10 @@ class TLidar {
   TDateTime lastMeasureTime_ = 0;
   std::string version_;
   bool monitoringFlag_ = false;
+  int opensThisTick_ = 0;
+  bool connectWanted_ = false;
+  uint64_t notConnectedSinceTick_ = 0;  // 0: connected, or not asked to be
+  uint64_t nextConnectReportTick_ = 0;
 };
 
 }  // namespace OrlaqLidar

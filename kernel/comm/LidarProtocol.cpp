@@ -13,6 +13,8 @@ constexpr uint8_t STX = 0x02;
 constexpr uint8_t ETX = 0x03;
 constexpr uint8_t kBinaryStart[4] = {0x02, 0xFF, 0xFF, 0xFF};
 constexpr uint8_t kBinaryEnd[4] = {0xFF, 0xFF, 0xFF, 0x03};
+// The definition loader sizes receive buffers from this framing.
+static_assert(sizeof kBinaryStart + sizeof kBinaryEnd + 2 == TChannelConfig::ShotFramingBytes);
 
 constexpr uint32_t kFrameTooSmall = 0x8000000A;
 constexpr uint32_t kBadArgument = 0x8000000B;

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "Common/PathSafeName.h"
 #include "Config/ApplicationConfig.h"
 #include "kernel/ErrorLogger.h"
 #include "kernel/files/LidFileAccess.h"
@@ -57,23 +58,10 @@ TDateTime TLidarRecorder::SliceStart(TDateTime t, int sliceMinutes) {
   return day + static_cast<double>(k * sliceMinutes) / 1440.0;
 }
 
-namespace {
-// The serial number comes from the instrument's answer: it must never be
-// able to name another folder ("/" or "..") in the data tree.
-std::string PathSafe(const std::string& serial) {
-  std::string s = serial;
-  for (char& c : s) {
-    const bool ok = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '-' ||
-                    c == '_' || c == '.';
-    if (!ok) c = '_';
-  }
-  if (s.find_first_not_of('.') == std::string::npos) s = std::string(s.size(), '_');
-  return s;
-}
-}  // namespace
-
 std::filesystem::path TLidarRecorder::SlicePath(TDateTime sliceStart, const std::string& rawSerial) const {
-  const std::string serial = PathSafe(rawSerial);
+  // The serial number comes from the instrument's answer: it must never be
+  // able to name another folder in the data tree.
+  const std::string serial = PathSafeName(rawSerial);
   const TDateTimeParts p = DecodeDateTime(sliceStart);
   char month[16], name[96];
   std::snprintf(month, sizeof month, "%04d%02d", p.Year, p.Month);

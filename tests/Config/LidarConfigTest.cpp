@@ -85,7 +85,10 @@ TEST_F(LidarConfigTest, TheBaseFileLoadsWithItsValuesAndDefaults) {
   EXPECT_EQ(g1.HeatingTime, 7);
   EXPECT_EQ(g1.PeriodMin, 40);
   EXPECT_EQ(g1.LidarTimeOut, 1500);
-  EXPECT_EQ(config.Groups.at(4)->LidarTimeOut, 2000);  // a default
+  // Defaults of a group that names only its identifier.
+  EXPECT_EQ(config.Groups.at(4)->LidarTimeOut, 2000);
+  EXPECT_EQ(config.Groups.at(4)->HeatingTime, 3);
+  EXPECT_EQ(config.Groups.at(4)->PeriodMin, 0);
 
   ASSERT_EQ(config.Channels.size(), 2u);
   EXPECT_EQ(config.Channels[0]->HasLaserCmd, 2);
@@ -135,6 +138,10 @@ TEST_F(LidarConfigTest, EachInvalidDefinitionIsRefusedWithItsMessage) {
        "[Channel3] have same Name <A> than channel with RecordID=1 !", 2, 2},
       {with3 + "RecordID=2\nGroupID=1\nName=C\nUSB=DEV C\n",
        "[Channel3] have same RecordID=2 than a previous channel!", 2, 2},
+      // A monitoring channel owns its identifier as a lidar channel does.
+      {with3 + "RecordID=9\nGroupID=1\nName=M\nUSB=MON\nProtocol=LIDAR_MONITOR\n[Channel4]\nRecordID=9\nGroupID=1\n"
+               "Name=D\nUSB=DEV D\n",
+       "[Channel4] have same RecordID=9 than a previous channel!", 2, 3},
       // The identifier check comes before the group check.
       {with3 + "RecordID=1\nGroupID=77\n", "[Channel3] have same RecordID=1 than a previous channel!", 2, 2},
       // The INS identifier hides channels from FindChannel; repeats must not slip through.
@@ -152,6 +159,76 @@ TEST_F(LidarConfigTest, EachInvalidDefinitionIsRefusedWithItsMessage) {
     EXPECT_EQ(config.Groups.size(), c.Groups);
     EXPECT_EQ(config.Channels.size(), c.Channels);
   }
+}
+
+// What a recorded file or the link cannot carry is refused at load.
+TEST_F(LidarConfigTest, DefinitionsBeyondTheLimitsOfTheFilesAndTheLinkAreRefused) {
+  const std::string c3 = "RecordID=3\nGroupID=1\nName=C\nUSB=DEV C\n";
+  const struct {
+    std::string Keys, Message;
+  } cases[] = {
+      {"RecordID=256\nGroupID=1\nName=C\nUSB=DEV C\n",
+       "[Channel3] RecordID=256 is out of range: a recorded file holds record identifiers 0 to 255"},
+      {"RecordID=-1\nGroupID=1\nName=C\nUSB=DEV C\nProtocol=LIDAR_MONITOR\n",
+       "[Channel3] RecordID=-1 is out of range: a recorded file holds record identifiers 0 to 255"},
+      {c3 + "DoorsCount=100000000\n", "[Channel3] DoorsCount=100000000 is out of range: 1 to 65536 gates"},
+      {c3 + "DoorsCount=0\n", "[Channel3] DoorsCount=0 is out of range: 1 to 65536 gates"},
+      {c3 + "BufferLength=0\n", "[Channel3] BufferLength=0 is not a buffer size"},
+      {c3 + "BufferLength=-5\nProtocol=LIDAR_MONITOR\n", "[Channel3] BufferLength=-5 is not a buffer size"},
+      // 2048 x 4 + 16 + 10 framing bytes.
+      {c3 + "DoorsCount=2048\nDoorsByte=4\nInfoBytes=16\nBufferLength=8217\n",
+       "[Channel3] BufferLength=8217 cannot hold one shot: 8218 bytes needed (2048 gates of 4 bytes, 16 "
+       "information bytes and 10 bytes of framing)"},
+      {c3 + "DoorsCount=65536\nDoorsByte=4\nBufferLength=16464\n",
+       "[Channel3] BufferLength=16464 cannot hold one shot: 262154 bytes needed (65536 gates of 4 bytes, 0 "
+       "information bytes and 10 bytes of framing)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Message);
+    config.Clear();
+    Prompt.Warnings.clear();
+    EXPECT_FALSE(LoadWithChannel3(c.Keys));
+    ExpectOnlyWarning(c.Message);
+    EXPECT_EQ(config.LoadError, c.Message);
+    EXPECT_EQ(config.Channels.size(), 2u);
+  }
+
+  // The edges themselves load; a channel of another protocol is not checked.
+  Prompt.Warnings.clear();
+  for (const std::string keys :
+       {"RecordID=255\nGroupID=1\nName=C\nUSB=DEV C\nDoorsCount=2048\nDoorsByte=4\nInfoBytes=16\nBufferLength=8218\n",
+        "RecordID=0\nGroupID=1\nName=C\nUSB=DEV C\nDoorsCount=65536\nDoorsByte=4\nBufferLength=262154\n",
+        "RecordID=900\nGroupID=1\nName=C\nUSB=DEV C\nProtocol=serial\nBufferLength=0\nDoorsCount=0\n"}) {
+    config.Clear();
+    EXPECT_TRUE(LoadWithChannel3(keys)) << keys;
+    EXPECT_TRUE(config.LoadError.empty());
+  }
+  EXPECT_TRUE(Prompt.Warnings.empty());
+
+  // The INS tags its records like a channel.
+  config.Clear();
+  EXPECT_FALSE(Load(WithAirins(std::string(kBase) + "[Airins]\nRecordID=300\n")));
+  ExpectOnlyWarning("[Airins] RecordID=300 is out of range: a recorded file holds record identifiers 0 to 255");
+}
+
+TEST_F(LidarConfigTest, AFileHoldsAtMost255ChannelsOfAKindAndADefinitionTextThatFitsItsBlock) {
+  std::string text = "[ChannelGroup1]\nGroupID=1\n";
+  for (int n = 1; n <= 256; ++n) {
+    const std::string id = std::to_string(n - 1);
+    text += "[Channel" + std::to_string(n) + "]\nRecordID=" + id + "\nGroupID=1\nName=C" + id + "\nUSB=D" + id +
+            "X\nDoorsCount=8\n";
+  }
+  // A monitoring channel still fits beside 255 lidar channels.
+  const std::string monitor = "[Channel257]\nRecordID=255\nGroupID=1\nName=M\nUSB=MON\nProtocol=LIDAR_MONITOR\n";
+  EXPECT_FALSE(Load(text + monitor));
+  ExpectOnlyWarning("[Channel256] is one lidar channel too many: a recorded file holds at most 255 of them");
+  EXPECT_EQ(config.LidarChannelCount(), 255);
+
+  EXPECT_TRUE(config.CheckTextSize("Model.ini", 65520));
+  EXPECT_FALSE(config.CheckTextSize((dir / "Model.ini").string(), 65521));
+  EXPECT_EQ(Prompt.Warnings.back(),
+            Message("The definition is 65521 bytes long; a recorded file holds at most 65520 bytes of it"));
+  EXPECT_FALSE(config.LoadError.empty());
 }
 
 TEST_F(LidarConfigTest, EmptyUsbDescriptorsAreNotCompared) {

@@ -13,6 +13,7 @@
 
 #include "Common/FileUtils.h"
 #include "Common/IniFile.h"
+#include "Common/PathSafeName.h"
 #include "Config/ApplicationConfig.h"
 #include "tests/TestSupport.h"
 
@@ -298,7 +299,8 @@ TEST_F(LidarSetupTest, NoEntryIsWrittenOutsideTheCalibrationFolder) {
   EXPECT_TRUE(fs::exists(dir / Cal("Channel2/a.txt")));
   EXPECT_FALSE(fs::exists(dir / Cal("Channel3/link.txt")));
   EXPECT_FALSE(fs::exists(dir / Cal("Channel3")));
-  EXPECT_EQ(result, "2 file(s) extracted");  // a.txt and the CAL_.. one, below the base folder
+  // a.txt and the CAL_.. one, below the base folder; the rest is named.
+  EXPECT_EQ(result, "2 file(s) extracted\n5 entries refused: 4 leaving the calibration folder, 1 symbolic link");
   EXPECT_TRUE(fs::is_regular_file(dir / "LidConf/CAL_../Channel1/evil.txt"));
 }
 
@@ -325,12 +327,41 @@ TEST_F(LidarSetupTest, ArchivesWithTooManyEntriesOrHugeEntriesAreRefused) {
 
   {
     TZipBuilder zip(Zip());
-    zip.File("Channel1/small.txt", "1\n");
     zip.Stored(zip.File("Channel1/big.txt", std::string(TLidarSetup::MaxEntrySize + 1, '0')));
+    zip.File("Channel1/small.txt", "1\n");
   }
-  EXPECT_EQ(setup.UnzipCalibrations(Zip().string()), "Error while extracting calibrations file archive !");
+  // A huge entry is refused alone and named; the others still come.
+  EXPECT_EQ(setup.UnzipCalibrations(Zip().string()),
+            "1 file(s) extracted\n1 entry refused: 1 larger than 67108864 bytes");
   EXPECT_TRUE(fs::exists(dir / Cal("Channel1/small.txt")));
   EXPECT_FALSE(fs::exists(dir / Cal("Channel1/big.txt")));
+}
+
+TEST_F(LidarSetupTest, AnArchiveRefusedWholeForSafetySaysSo) {
+  setup.BuildCalibrations(base, {});
+  {
+    TZipBuilder zip(Zip());
+    zip.File("Channel1/../../evil.txt", "x");
+    zip.Symlink("Channel3/a.txt", "/etc/passwd");
+    zip.Symlink("Channel3/b.txt", "/etc/passwd");
+  }
+  EXPECT_EQ(setup.UnzipCalibrations(Zip().string()),
+            "No file extracted !\n3 entries refused: 1 leaving the calibration folder, 2 symbolic links");
+  EXPECT_EQ(AllFiles(), (std::set<std::string>{"cal.zip"}));
+}
+
+TEST(LidarSetupFolders, TheCalibrationFolderOfAnySerialNumberStaysInsideTheConfigurationFolder) {
+  TLidarSetup setup;
+  const fs::path base = "/conf";
+  for (const char* serial : {"../x/y", "..", "/etc", "a/../../b"}) {
+    setup.SerialNumber = serial;
+    const fs::path folder = setup.CalibrationFolderFor(base.string());
+    EXPECT_EQ(folder.parent_path(), base) << serial;
+    // The same name as the recorder's "DIR_" folder of that instrument.
+    EXPECT_EQ(folder.filename().string(), "CAL_" + PathSafeName(serial)) << serial;
+  }
+  setup.SerialNumber = "00000000";
+  EXPECT_EQ(setup.CalibrationFolderFor("/conf"), "/conf/CAL_00000000");
 }
 
 // ---- application settings ----

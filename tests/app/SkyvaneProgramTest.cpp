@@ -4,6 +4,8 @@
 // so that nothing of the user's is read or touched.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <map>
 #include <sstream>
 
@@ -155,6 +157,35 @@ TEST_F(SkyvaneProgramTest, ACopyFromAnotherSessionDoesNotDriveTheInstrumentOfThe
   ASSERT_EQ(runs_.Wait(first, 30000), 0) << runs_.Output("first");
   EXPECT_FALSE(LastMatch(ReadTextFile(runs_.Dir / "first.out").value_or(""), StatusLine).empty());
   EXPECT_EQ(runs_.RecordedFiles().size(), 1u);
+}
+
+TEST_F(SkyvaneProgramTest, AModelThatCannotBeUsedEndsTheRunWithItsReason) {
+  const fs::path folder = runs_.Dir / "AFolder.ini";
+  fs::create_directories(folder);
+  const fs::path fifo = runs_.Dir / "Fifo.ini";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const fs::path refused = runs_.Dir / "Refused.ini";
+  std::ofstream(refused) << "[ChannelGroup1]\nGroupID=1\n[Channel1]\nRecordID=300\nGroupID=1\nName=A\nUSB=A\n";
+  const std::pair<fs::path, std::string> cases[] = {
+      {runs_.Dir / "Missing.ini", "does not exist"},
+      {folder, "is a folder, not a file"},
+      {fifo, "is not a regular file"},
+      {refused, "refused: [Channel1] RecordID=300 is out of range"},
+  };
+  for (const auto& [model, reason] : cases) {
+    // Never the shipped definition instead, whether simulated or a reader.
+    for (const std::vector<std::string>& extra : {std::vector<std::string>{"-SIMULATE", "-HEADLESS", "-DURATION=20"},
+                                                  std::vector<std::string>{}}) {
+      std::vector<std::string> args = extra;
+      args.insert(args.end(), {"-MODEL", model.string()});
+      const TRun run = Run(args, 15000);
+      EXPECT_EQ(run.ExitCode, 1) << model << run.Out << run.Err;
+      EXPECT_NE(run.Err.find("skyvane: instrument definition " + model.string() + " " + reason), std::string::npos)
+          << run.Err;
+      EXPECT_EQ(run.Out.find("OrlaqDemo2W"), std::string::npos) << run.Out;
+    }
+  }
+  EXPECT_TRUE(runs_.RecordedFiles().empty());
 }
 
 TEST_F(SkyvaneProgramTest, HelpPrintsTheUsageAndExits) {

@@ -86,3 +86,22 @@ TEST_F(LidarApplicationTest, InitLoadsTheDefinitionAndRunsTheTimerUntilExit) {
   EXPECT_FALSE(app->LoadConfig());
   EXPECT_FALSE(app->DefinitionLoaded());
 }
+
+TEST_F(LidarApplicationTest, ADefinitionTextARecordedFileCannotHoldWholeIsRefused) {
+  const std::string head =
+      "[General]\nName=Big\n[ChannelGroup1]\nGroupID=1\n[Channel1]\nRecordID=1\nGroupID=1\nName=A\nUSB=A\n";
+  storePtr->WriteString("Skyvane", "ConfigFolder", dir.Path().string());
+  for (const size_t size : {TLidarConfig::MaxTextSize, TLidarConfig::MaxTextSize + 1}) {
+    // Padded with a comment line up to the size.
+    dir.WriteFile("Big.ini", head + ";" + std::string(size - head.size() - 2, 'x') + "\n");
+    app->Options.Model = "Big.ini";
+    const bool fits = size == TLidarConfig::MaxTextSize;
+    EXPECT_EQ(app->LoadConfig(), fits) << size;
+    EXPECT_EQ(app->DefinitionError().empty(), fits) << app->DefinitionError();
+    EXPECT_EQ(app->Config.DefinitionText.size(), fits ? size : 0u);
+  }
+  EXPECT_EQ(app->DefinitionError(), "instrument definition " + (dir / "Big.ini").string() +
+                                        " refused: The definition is 65521 bytes long; a recorded file holds at "
+                                        "most 65520 bytes of it");
+  ASSERT_EQ(Prompt.Warnings.size(), 1u);
+}

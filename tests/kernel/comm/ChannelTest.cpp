@@ -285,3 +285,22 @@ TEST_F(ChannelTest, FailingOpenDeviceIsRetriedWithoutOpenTrace) {
 
 }  // namespace
 }  // namespace OrlaqLidar
+
+namespace OrlaqLidar {
+namespace {
+
+TEST_F(ChannelTest, TheOwnersGateDecidesWhenTheDeviceIsOpened) {
+  Fake.AddDevice("ORML LIDAR", "FT4711");
+  auto ch = MakeChannel();
+  bool open = false;
+  ch->OpenGate = [&open] { return open; };
+  ch->SetConnectState(4);
+  Run(*ch, 5000);
+  EXPECT_EQ(ch->LinkStatus().ConnectState(), 3);
+  open = true;
+  Run(*ch, 100);  // at once, not after another retry period
+  EXPECT_EQ(ch->LinkStatus().ConnectState(), 4);
+}
+
+}  // namespace
+}  // namespace OrlaqLidar

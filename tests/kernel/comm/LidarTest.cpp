@@ -254,3 +254,68 @@ TEST_F(LidarTest, MonitoringChannelIsPingedThenMeasuredEveryMonitorTimeData) {
   EXPECT_EQ(instrument.Count(m, 'Z'), instrument.Count(m, 'C'));
   EXPECT_TRUE(lidar->MonitoringAlarm());  // 21.5 is above T2's maximum of 20
 }
+
+TEST_F(LidarTest, AnInstrumentThatCannotConnectSaysWhichChannelsItWaitsForAndWhy) {
+  p = usb.AddDevice("DEV P", "A1");  // DEV S is not plugged in
+  Load(TwoChannels(0, 0));
+  lidar->Connect();
+  Run(9900);
+  EXPECT_TRUE(LogLines.empty());
+  Run(200);
+  ASSERT_EQ(LogLines.size(), 1u);
+  EXPECT_NE(LogLines[0].find("Lidar not connected after 10 s, 1 of 2 channels waiting: Channel DEV S Connecting"),
+            std::string::npos)
+      << LogLines[0];
+  EXPECT_NE(LogLines[0].find("(USB: "), std::string::npos) << LogLines[0];
+  Run(59000);
+  EXPECT_EQ(LogLines.size(), 1u);  // then once a minute
+  Run(1000);
+  EXPECT_EQ(LogLines.size(), 2u);
+
+  // Plugged in: connects, and says nothing more.
+  s = usb.AddDevice("DEV S", "A2");
+  Run(5000);
+  ASSERT_EQ(lidar->Status.ConnectState(), TState::Connected);
+  Run(120000);
+  EXPECT_EQ(LogLines.size(), 2u);
+}
+
+TEST_F(LidarTest, AnAnswerWaitingBehindABusyLoopIsReadNotTimedOut) {
+  ConnectTwoChannels(0, 0);
+  LasersOn();
+  // The main loop is held (a long tick elsewhere) while the answers arrive:
+  // the reader timers run, the posted wake-ups do not.
+  const size_t before = shots[1].size();
+  Loop.HoldPosted(true);
+  Loop.AdvanceMs(1000);  // the answers reach the USB rings; well past the 500 ms time-out
+  lidar->Tick(Clock.NowUTC());
+  Loop.HoldPosted(false);
+  EXPECT_GT(shots[1].size(), before);
+  EXPECT_EQ(lidar->Status.Error(), 0u) << lidar->Status.Text;
+  for (const std::string& t : traces) EXPECT_EQ(t.find("time out"), std::string::npos) << t;
+}
+
+TEST_F(LidarTest, ManyChannelsOpenTheirDevicesAFewPerTickAndAllConnect) {
+  const int count = TLidar::DeviceOpensPerTick * 2 + 1;
+  std::string text = "[ChannelGroup1]\nGroupID=1\nHeatingTime=0\n";
+  for (int i = 1; i <= count; ++i) {
+    const std::string n = std::to_string(i);
+    text += "[Channel" + n + "]\nRecordID=" + n + "\nGroupID=1\nName=C" + n + "\nUSB=DEV " + n +
+            "X\nDoorsCount=16\nDoorsByte=4\n";
+    instrument.shotBytes[usb.AddDevice("DEV " + n + "X", "A" + n)] = 64;
+  }
+  Load(text);
+  lidar->Connect();
+  auto opened = [this] {
+    int n = 0;
+    for (const auto& ch : lidar->LidarChannels()) n += ch->LinkStatus().ConnectState() == TState::Connected;
+    return n;
+  };
+  Clock.AdvanceMs(TChannel::FirstOpenDelayMs);
+  for (const int expected : {TLidar::DeviceOpensPerTick, 2 * TLidar::DeviceOpensPerTick, count}) {
+    lidar->Tick(Clock.NowUTC());
+    EXPECT_EQ(opened(), expected);
+  }
+  Run(3000);
+  EXPECT_EQ(lidar->Status.ConnectState(), TState::Connected) << lidar->Status.Text;
+}
