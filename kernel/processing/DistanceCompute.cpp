@@ -37,6 +37,9 @@ bool TDistanceCompute::Process(TManagedProfile* profile) {
   const double cosTheta = Zenith == 0 ? 1.0 : std::cos(Zenith);
 
   const int n = GateCount(*profile);
+  const TManagedProfile::TAxisKey key{GateLength, OffsetDistance, cosTheta, AltitudeBase, n};
+  if (profile->Axes == key) return true;
+  profile->Axes = key;
   double* distance = profile->Distance.data();
   double* altitude = profile->Altitude.data();
   const double gate = GateLength;

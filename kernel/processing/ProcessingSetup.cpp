@@ -5,10 +5,12 @@
 namespace OrlaqLidar {
 
 std::string TProcessingSetup::ToCode(int flags) {
-  std::string code = (flags & FlagSensor) ? "S" : "R";
-  if (flags & FlagBackground) code += "B";
-  if (flags & FlagAfterPulse) code += "A";
-  if (flags & FlagOverlap) code.insert(0, "O");
+  // "O" leads whatever else is set.
+  std::string code;
+  if (flags & FlagOverlap) code += 'O';
+  code += (flags & FlagSensor) ? 'S' : 'R';
+  if (flags & FlagBackground) code += 'B';
+  if (flags & FlagAfterPulse) code += 'A';
   if (flags & FlagRange2) code += "R2";
   return code;
 }
