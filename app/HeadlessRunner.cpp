@@ -136,6 +136,17 @@ std::string THeadlessRunner::StatusLine(TDateTime now, double recordsPerSecond) 
 }
 
 void THeadlessRunner::PrintStatus(TDateTime now) {
+  if (profileLine_) {
+    // Once per completed profile, kept on the screen above the status.
+    const std::string profiles = profileLine_();
+    if (!profiles.empty() && profiles != lastProfileLine_) {
+      lastProfileLine_ = profiles;
+      if (interactive_)
+        out_ << '\r' << profiles << "\x1b[K\n";
+      else
+        out_ << profiles << '\n';
+    }
+  }
   const std::string line = StatusLine(now, rate_);
   if (interactive_)
     out_ << '\r' << line << "\x1b[K" << std::flush;

@@ -3,6 +3,7 @@
 // connect, switch the laser on (and on again after a recovery), run until
 // a signal or the requested duration, then laser off, disconnect, exit 0.
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <ostream>
 #include <string>
@@ -30,6 +31,10 @@ class THeadlessRunner {
   void Poll();
   bool Finished() const { return phase_ == Phase::Done; }
 
+  // A line printed above the status whenever its text changes (the
+  // completed profiles); empty text prints nothing.
+  void SetProfileLine(std::function<std::string()> producer) { profileLine_ = std::move(producer); }
+
   // One status line of the current state (also used by tests).
   std::string StatusLine(TDateTime now, double recordsPerSecond) const;
 
@@ -55,6 +60,8 @@ class THeadlessRunner {
   double rate_ = 0;
   std::map<int, uint64_t> perChannel_;
   std::string lastAlarm_;
+  std::function<std::string()> profileLine_;
+  std::string lastProfileLine_;
 };
 
 }  // namespace OrlaqLidar

@@ -2,6 +2,8 @@
 
 #include <stdlib.h>
 
+#include <limits>
+
 #include "Common/IniFile.h"
 #include "Config/LidarConfig.h"
 #include "Platform/Services.h"
@@ -61,6 +63,13 @@ bool TSimulatedInstrument::Start(const std::string& definitionFile) {
 }
 
 int TSimulatedInstrument::InsPort() const { return ins_ ? ins_->Port() : 0; }
+
+double TSimulatedInstrument::CloudHeight(TDateTime t) const {
+  if (!instrument_) return std::numeric_limits<double>::quiet_NaN();
+  for (const auto& cloud : {instrument_->Atmosphere().LowCloud(t), instrument_->Atmosphere().Cirrus(t)})
+    if (cloud.Present()) return (cloud.Base + cloud.Top) / 2;
+  return std::numeric_limits<double>::quiet_NaN();
+}
 
 void TSimulatedInstrument::Stop() {
   if (ins_) ins_->Stop();

@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "Common/DateTime.h"
+
 namespace OrlaqLidar {
 
 class TLidarConfig;
@@ -24,6 +26,10 @@ class TSimulatedInstrument {
   const std::filesystem::path& DevicesFile() const { return devicesFile_; }
   // 0 without an INS.
   int InsPort() const;
+  // Middle of the simulated cloud layer above the lidar (the low cloud, or
+  // the high one when the low one is absent), metres; NaN under a clear sky
+  // or when not started.
+  double CloudHeight(TDateTime t) const;
   const std::string& Error() const { return error_; }
 
   // The definition shipped with the program, for a first start without one.

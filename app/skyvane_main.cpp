@@ -17,6 +17,7 @@
 #include "Platform/UsbDriver.h"
 #include "app/HeadlessRunner.h"
 #include "app/LogPrompt.h"
+#include "app/ProfileStatus.h"
 #include "app/SimulatedInstrument.h"
 #include "kernel/DailyLogFile.h"
 #include "kernel/ErrorLogger.h"
@@ -169,7 +170,11 @@ int main(int argc, char** argv) {
 
   int exitCode = 0;
   {
+    TProfileStatus::TCloudHeight cloud;
+    if (app->Options.Simulate) cloud = [&simulation](TDateTime t) { return simulation.CloudHeight(t); };
+    TProfileStatus profiles(*app->Source(), app->Config, cloud);
     THeadlessRunner runner(*app->Source(), app->Config, loop, std::cout, isatty(STDOUT_FILENO) != 0);
+    runner.SetProfileLine([&profiles] { return profiles.Line(); });
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
     runner.Start(app->Options.DurationSeconds);

@@ -38,6 +38,12 @@ bool TLidarInfo::FindByCode(const std::string& code, double& value) {
   return false;
 }
 
+bool TLidarInfo::SeekInfo(int index) {
+  if (index < 0 || index >= Count()) return false;
+  infoIndex_ = index;
+  return true;
+}
+
 const TInfoDescription* TLidarInfo::Current() const {
   if (!channel_ || infoIndex_ < 0 || infoIndex_ >= Count()) return nullptr;
   return channel_->InfoDescriptions[static_cast<size_t>(infoIndex_)].get();

@@ -35,6 +35,9 @@ class TLidarInfo {
   // 3 NaN or outside the limits.
   virtual int GetLevel() const;
 
+  // Moves the cursor to a description by index; false when out of range.
+  bool SeekInfo(int index);
+
   bool IsValid() const { return valid_; }
   int InfoIndex() const { return infoIndex_; }
   const TChannelConfig* Channel() const { return channel_; }

@@ -83,6 +83,16 @@ class TManagedProfile {
   double Background = 0;
   TProcessingArgs* Args = nullptr;  // not owned
 
+  // What the distance and altitude axes were last computed from: they are
+  // the same for every shot of a fixed site, so they are rebuilt only when
+  // one of these changes.
+  struct TAxisKey {
+    double GateLength = -1, OffsetDistance = 0, CosTheta = 0, AltitudeBase = 0;
+    int Gates = -1;
+    bool operator==(const TAxisKey&) const = default;
+  };
+  TAxisKey Axes;
+
  private:
   double At(const std::vector<double>& values) const;
   void Put(std::vector<double>& values, double v);
