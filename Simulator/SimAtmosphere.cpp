@@ -113,10 +113,11 @@ TSimAtmosphere::TCloud TSimAtmosphere::LowCloud(TDateTime t) const {
   c.Base = 3200 + 1000 * std::sin(2 * Pi * t * 24 / 5 + Phase(1)) +
            250 * std::sin(2 * Pi * t * MinutesPerDay / 37 + Phase(2));
   c.Top = c.Base + 350 + 150 * std::sin(2 * Pi * t * MinutesPerDay / 73 + Phase(3));
-  // Broken cloud: the layer comes and goes as cells drift over the site.
+  // Broken cloud: the layer comes and goes as cells drift over the site,
+  // present about three quarters of the time so that a short run shows it.
   const double s = std::sin(2 * Pi * t * 24 / 3 + Phase(4)) + 0.6 * std::sin(2 * Pi * t * MinutesPerDay / 47 + Phase(5)) +
                    0.35 * std::sin(2 * Pi * t * MinutesPerDay / 11 + Phase(6));
-  c.Backscatter = 8e-5 * Clamp01((s - 0.3) / 0.6);
+  c.Backscatter = 8e-5 * Clamp01((s + 0.7) / 0.6);
   c.Depolarization = 0.2;
   return c;
 }
