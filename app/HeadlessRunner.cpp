@@ -126,7 +126,13 @@ std::string THeadlessRunner::StatusLine(TDateTime now, double recordsPerSecond) 
   line += " | ";
   line += FormatFixed(recordsPerSecond, 1);
   line += " rec/s | alarm: ";
-  line += lastAlarm_.empty() ? std::string("none") : lastAlarm_;
+  // Records lost to the recorded files come first, for as long as they are lost.
+  std::string alarm = s.RecordingErrorText();
+  if (!lastAlarm_.empty()) {
+    if (!alarm.empty()) alarm += ", ";
+    alarm += lastAlarm_;
+  }
+  line += alarm.empty() ? std::string("none") : alarm;
   return line;
 }
 

@@ -110,6 +110,15 @@ TEST_F(HeadlessRunnerTest, TheStatusLineNamesEveryLidarChannel) {
   runner.Start(0);
   const std::string line = runner.StatusLine(EncodeDateTime(2026, 12, 7, 6, 0, 0), 12.34);
   EXPECT_EQ(line, "2026-12-07 06:00:00 | Connected | Laser off | shots 1:0 2:0 | 12.3 rec/s | alarm: none");
+  // A recording error is shown while it lasts, before any other alarm.
+  source.Status.SetRecordsNotWritten(740);
+  const double hot = 45.5;
+  source.DispatchRecord(10, reinterpret_cast<const uint8_t*>(&hot), 8, Clock.NowUTC());
+  EXPECT_NE(runner.StatusLine(Clock.NowUTC(), 0).find(
+                "| alarm: recording error: 740 records not written, Box 45.50 C (high)"),
+            std::string::npos);
+  source.Status.SetRecordsNotWritten(0);
+  EXPECT_NE(runner.StatusLine(Clock.NowUTC(), 0).find("| alarm: Box 45.50 C (high)"), std::string::npos);
   THeadlessRunner::RequestStop();
   Run(200);
 }
