@@ -58,8 +58,10 @@ void THeadlessRunner::Start(double durationSeconds) {
   });
   source_.AddStatusConsumer(
       this,
-      [this](TStatus* status, TState::ChangeRaison) {
+      [this](TStatus* status, TState::ChangeRaison reason) {
         if (status->Error() != 0) lastAlarm_ = status->Text;
+        // Records lost to the files are worth a line at once, and so is their end.
+        if (reason & TState::Recording) PrintStatus(Services().Clock->NowUTC());
       },
       10);
   source_.Start();

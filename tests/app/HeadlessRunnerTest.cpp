@@ -119,6 +119,11 @@ TEST_F(HeadlessRunnerTest, TheStatusLineNamesEveryLidarChannel) {
             std::string::npos);
   source.Status.SetRecordsNotWritten(0);
   EXPECT_NE(runner.StatusLine(Clock.NowUTC(), 0).find("| alarm: Box 45.50 C (high)"), std::string::npos);
+  // Its start and its end are printed at once, not only every 10 s.
+  const std::string printed = out.str();
+  const size_t raised = printed.find("rec/s | alarm: recording error: 740 records not written\n");
+  ASSERT_NE(raised, std::string::npos) << printed;
+  EXPECT_NE(printed.find("rec/s | alarm: Box 45.50 C (high)\n", raised), std::string::npos) << printed;
   THeadlessRunner::RequestStop();
   Run(200);
 }
