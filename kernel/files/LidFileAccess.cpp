@@ -736,7 +736,7 @@ int TLidFileAccess::CheckFile(bool writeMode, const TInstrumentInfo* source) {
   return NoError;
 }
 
-int TLidFileAccess::OpenForWriting(const TInstrumentInfo* source) {
+int TLidFileAccess::OpenForWriting(const TInstrumentInfo* source, uint64_t wholeUpTo) {
   if (IsOpen()) Close();
   endMarkReached_ = false;
   damaged_ = false;
@@ -768,7 +768,8 @@ int TLidFileAccess::OpenForWriting(const TInstrumentInfo* source) {
     }
     dataStart_ = stream_.Position();
     // Blocks appended behind damage would be out of every reader's sight.
-    if (!EndMarkCloses()) {
+    const bool closedHereByUs = wholeUpTo != 0 && endMarkAtLimit_ && endOfData_ == wholeUpTo;
+    if (!closedHereByUs && !EndMarkCloses()) {
       damaged_ = true;
       return refuse(-Corrupted);
     }

@@ -103,8 +103,10 @@ class TLidFileAccess {
 
   // Creates the file (and its folder) when missing, cuts a torn end off,
   // and positions for appending. source fills the header of a new file;
-  // without it an empty file cannot be initialised.
-  int OpenForWriting(const TInstrumentInfo* source);
+  // without it an empty file cannot be initialised. wholeUpTo: where this
+  // program last closed the file; found ending there, its blocks are not
+  // walked again.
+  int OpenForWriting(const TInstrumentInfo* source, uint64_t wholeUpTo = 0);
   // Set when the last OpenForWriting refused the file for what it holds
   // (not a recorded file, damaged header blocks, damage before the last
   // whole block) rather than for a failing disk; the file was not touched.

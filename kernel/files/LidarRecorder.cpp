@@ -107,12 +107,18 @@ uint64_t Tick() { return Services().Clock->TickMs(); }
 
 bool TLidarRecorder::Open(const std::filesystem::path& path, std::string& failure) {
   syncer_.Watch(-1);
+  if (fileReady_) {
+    // Records out of time order may switch back to it: no need to walk
+    // its blocks again then.
+    closedPath_ = file_->FileName();
+    closedEnd_ = file_->EndOfData();
+  }
   file_.reset();  // closing appends the end block
   fileReady_ = false;
   lastOpenTick_ = lastLinkCheckTick_ = Tick();
   const TLidFileAccess::TInstrumentInfo info = InstrumentInfo(*source_);
   file_ = std::make_unique<TLidFileAccess>(path, *settings_);
-  int result = file_->OpenForWriting(&info);
+  int result = file_->OpenForWriting(&info, path == closedPath_ ? closedEnd_ : 0);
   if (result != 0 && file_->Damaged()) {
     // Neither written into nor repaired: what it holds stays as it is,
     // beside the new file of the same name.

@@ -72,6 +72,8 @@ class TLidarRecorder {
   uint64_t lastLinkCheckTick_ = 0;
   uint64_t endAtLinkCheck_ = 0;  // the file's end of data when last found in place
   uint64_t blocksSinceCheck_ = 0;
+  std::filesystem::path closedPath_;  // the file last closed, and where its data ended
+  uint64_t closedEnd_ = 0;
   uint64_t notWritten_ = 0;
   std::string lastFailure_;  // logged once while it repeats
   // Every block is on the disk soon after it is written, without the

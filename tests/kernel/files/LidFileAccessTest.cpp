@@ -386,6 +386,10 @@ TEST_F(LidFileAccessTest, DamagedFilesAreRefusedForWritingAndLeftByteForByte) {
     }
   }
 
+  // Reopened where this program closed it, a file is not walked again.
+  WriteBytes(Path, with(whole, start + 57, "XYZ9"));
+  EXPECT_EQ(TLidFileAccess(Path, Settings).OpenForWriting(&Info, whole.size() - 16), 0);
+
   // The readers go on as before: damaged header blocks make a file unreadable.
   WriteBytes(Path, with(unsealed, def + 4, Le32(65537)));
   TErrorLogger::Instance().Reset();
