@@ -3,9 +3,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <system_error>
 
 namespace OrlaqLidar {
 
@@ -17,6 +19,29 @@ std::optional<std::string> ReadTextFile(const fs::path& path) {
   std::ostringstream ss;
   ss << in.rdbuf();
   return ss.str();
+}
+
+std::optional<fs::path> MoveAsideNumbered(const fs::path& path, const std::string& suffix, std::string& error) {
+  constexpr int kMaxNumber = 9999;
+  for (int n = 0; n <= kMaxNumber; ++n) {
+    fs::path target = path;
+    target += suffix;
+    if (n > 0) target += "." + std::to_string(n);
+    if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return target;
+    int err = errno;
+    if (err == EINVAL || err == ENOSYS) {
+      // A file system that cannot refuse to replace: look first.
+      std::error_code ec;
+      if (fs::exists(fs::symlink_status(target, ec))) continue;
+      if (std::rename(path.c_str(), target.c_str()) == 0) return target;
+      err = errno;
+    }
+    if (err == EEXIST) continue;
+    error = std::system_category().message(err);
+    return std::nullopt;
+  }
+  error = "every numbered name is taken";
+  return std::nullopt;
 }
 
 bool WriteFileAtomic(const fs::path& path, const std::string& data) {

@@ -22,6 +22,13 @@ std::filesystem::path BackupPath(const std::filesystem::path& path);
 // Moves the old file aside, then writes the new contents atomically.
 bool ReplaceFileWithBackup(const std::filesystem::path& path, const std::string& data);
 
+// Moves a file out of the way under its name + suffix ("a.skv2" ->
+// "a.skv2.bad"), numbered (".bad.1", ".bad.2", ...) when that name is
+// taken; never replaces nor deletes anything. The new path, or nothing with
+// the reason in error.
+std::optional<std::filesystem::path> MoveAsideNumbered(const std::filesystem::path& path, const std::string& suffix,
+                                                       std::string& error);
+
 // Removes trailing separators ("/data//" -> "/data"), keeping a lone root.
 std::string StripTrailingSeparators(std::string folder);
 

@@ -58,8 +58,10 @@ void THeadlessRunner::Start(double durationSeconds) {
   });
   source_.AddStatusConsumer(
       this,
-      [this](TStatus* status, TState::ChangeRaison) {
+      [this](TStatus* status, TState::ChangeRaison reason) {
         if (status->Error() != 0) lastAlarm_ = status->Text;
+        // Records lost to the files are worth a line at once, and so is their end.
+        if (reason & TState::Recording) PrintStatus(Services().Clock->NowUTC());
       },
       10);
   source_.Start();
@@ -131,7 +133,13 @@ std::string THeadlessRunner::StatusLine(TDateTime now, double recordsPerSecond) 
   line += " | ";
   line += FormatFixed(recordsPerSecond, 1);
   line += " rec/s | alarm: ";
-  line += lastAlarm_.empty() ? std::string("none") : lastAlarm_;
+  // Records lost to the recorded files come first, for as long as they are lost.
+  std::string alarm = s.RecordingErrorText();
+  if (!lastAlarm_.empty()) {
+    if (!alarm.empty()) alarm += ", ";
+    alarm += lastAlarm_;
+  }
+  line += alarm.empty() ? std::string("none") : alarm;
   return line;
 }
 

@@ -1,7 +1,8 @@
 // skv2-info: what a recorded data file holds and whether it is whole.
 //   skv2-info [--check] <file.skv2>...
 // Prints per file the header, the blocks per tag and channel, the first and
-// last block times, the end mark and the bytes after the last whole block.
+// last block times, the end mark, the bytes after the last whole block and
+// header fields or an end mark that no writer produces.
 // Exit status: 0; 1 when a file cannot be read, or with --check when one is
 // damaged; 2 for a usage error.
 #include <cstdio>
@@ -79,7 +80,10 @@ bool Describe(const std::filesystem::path& path, bool& readable) {
   const uint64_t after = size > used ? size - used : 0;
   std::printf("  end mark: %s\n", endMark ? "present" : "missing");
   std::printf("  bytes after the last whole block: %llu\n", static_cast<unsigned long long>(after));
-  const bool whole = endMark && after == 0;
+  // Fields the reader passes over but no writer of the format produces.
+  const std::vector<std::string> faults = file.Faults();
+  for (const auto& fault : faults) std::printf("  damaged: %s\n", fault.c_str());
+  const bool whole = endMark && after == 0 && faults.empty();
   std::printf("  state: %s\n", whole ? "whole" : "damaged");
   return whole;
 }

@@ -29,7 +29,8 @@ std::string What(const std::exception_ptr& e) {
 
 TLidarManager::TLidarManager(TApplicationConfig* settings, const std::string& name, bool replay)
     : Status(name, "Disconnect"), settings_(settings), replay_(replay) {
-  Status.ChangeMask = TState::Connect | TState::Power;
+  // A recording error reaches the consumers too: nothing is lost unseen.
+  Status.ChangeMask = TState::Connect | TState::Power | TState::Recording;
   Status.OnChange = [this](TStatus* s, TState::ChangeRaison r) { DispatchStatus(s, r); };
 }
 

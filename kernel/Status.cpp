@@ -44,12 +44,25 @@ void TStatus::SetReplayState(uint8_t v) {
   Notify(TState::Replay);
 }
 
+void TStatus::SetRecordsNotWritten(uint64_t count) {
+  const bool changed = (count == 0) != (recordsNotWritten_ == 0);
+  recordsNotWritten_ = count;
+  if (changed) Notify(TState::Recording);
+}
+
+std::string TStatus::RecordingErrorText() const {
+  if (recordsNotWritten_ == 0) return {};
+  return "recording error: " + std::to_string(recordsNotWritten_) + " record" +
+         (recordsNotWritten_ == 1 ? "" : "s") + " not written";
+}
+
 std::string TStatus::ReasonText(TState::ChangeRaison reasons) {
   static const struct {
     TState::ChangeRaison bit;
     const char* text;
-  } table[] = {{TState::Connect, "Connect/"}, {TState::Power, "Power/"},   {TState::Error, "Error/"},
-               {TState::AcqState, "AcqState/"}, {TState::Replay, "Replay/"}, {TState::Init, "Init/"}};
+  } table[] = {{TState::Connect, "Connect/"},     {TState::Power, "Power/"},   {TState::Error, "Error/"},
+               {TState::AcqState, "AcqState/"},   {TState::Replay, "Replay/"}, {TState::Recording, "Recording/"},
+               {TState::Init, "Init/"}};
   std::string s;
   for (const auto& r : table)
     if (reasons & r.bit) s += r.text;

@@ -26,6 +26,8 @@ struct TState {
   static constexpr ChangeRaison Error = 4;
   static constexpr ChangeRaison AcqState = 8;
   static constexpr ChangeRaison Replay = 16;
+  // Records began or ceased to be lost to the recorded files.
+  static constexpr ChangeRaison Recording = 32;
   static constexpr ChangeRaison Init = 0x8000;
 };
 
@@ -43,6 +45,10 @@ class TStatus {
   void SetError(uint32_t v);
   void SetAcqState(uint8_t v);
   void SetReplayState(uint8_t v);
+  // Records the recorder could not write since writing last worked, 0 while
+  // it works. Only its start and its end are notified (Recording): the
+  // count itself is read whenever the status is shown.
+  void SetRecordsNotWritten(uint64_t count);
 
   static std::string ReasonText(TState::ChangeRaison reasons);
   // Texts of the connect and power scales ("Connected", "Laser on", ...).
@@ -54,6 +60,9 @@ class TStatus {
   uint32_t Error() const { return error_; }
   uint8_t AcqState() const { return acqState_; }
   uint8_t ReplayState() const { return replayState_; }
+  uint64_t RecordsNotWritten() const { return recordsNotWritten_; }
+  // The alarm text of a recording error; empty while recording works.
+  std::string RecordingErrorText() const;
 
   TStatusCallback OnChange;
   std::string Text;
@@ -71,6 +80,7 @@ class TStatus {
   uint32_t error_ = 0;
   uint8_t acqState_ = 1;
   uint8_t replayState_ = 0;
+  uint64_t recordsNotWritten_ = 0;
 };
 
 }  // namespace OrlaqLidar

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -12,7 +13,9 @@ namespace OrlaqLidar {
 
 class TFileSyncer {
  public:
-  TFileSyncer();
+  // sync puts a descriptor's data on the disk (fdatasync unless given):
+  // 0, or -1 with errno set.
+  explicit TFileSyncer(std::function<int(int fd)> sync = nullptr);
   ~TFileSyncer();
   TFileSyncer(const TFileSyncer&) = delete;
   TFileSyncer& operator=(const TFileSyncer&) = delete;
@@ -24,6 +27,9 @@ class TFileSyncer {
   void Written();
   // Syncs done so far (tests).
   uint64_t Syncs() const { return syncs_.load(); }
+  // The errno of a sync that failed since the last call, 0 when none did:
+  // the owner reports it, the thread cannot.
+  int TakeError() { return error_.exchange(0); }
 
  private:
   void Run();
@@ -35,6 +41,8 @@ class TFileSyncer {
   std::mutex fdMutex_;  // fd_: held while syncing it
   int fd_ = -1;
   std::atomic<uint64_t> syncs_{0};
+  std::atomic<int> error_{0};
+  std::function<int(int)> sync_;
   std::thread thread_;
 };
 

@@ -87,9 +87,15 @@ TDateTime ParseCreationTime(const char* text) {
       v[i] = v[i] * 10 + (text[at] - '0');
     }
   }
-  if (v[1] < 1 || v[1] > 12 || v[2] < 1 || v[2] > 31 || v[3] > 23 || v[4] > 59 || v[5] > 59) return 0;
+  if (v[0] < 1 || v[1] < 1 || v[1] > 12 || v[3] > 23 || v[4] > 59 || v[5] > 59) return 0;
+  static const int monthDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (v[0] % 4 == 0 && v[0] % 100 != 0) || v[0] % 400 == 0;
+  const int days = monthDays[v[1] - 1] + (v[1] == 2 && leap ? 1 : 0);
+  if (v[2] < 1 || v[2] > days) return 0;
   return EncodeDateTime(v[0], v[1], v[2], v[3], v[4], v[5]);
 }
+
+bool IsLetterOrDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
 std::string Padded(std::string s, size_t width, char fill) {
   s.resize(width, fill);
@@ -170,6 +176,18 @@ std::string TLidFileAccess::NormaliseModelCode(const std::string& code) {
   for (char c : UpperCase(Trim(code)))
     if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z')) out += c;
   return out;
+}
+
+std::vector<std::string> TLidFileAccess::Faults() const {
+  std::vector<std::string> faults;
+  if (!creationText_.empty() && ParseCreationTime(creationText_.c_str()) == 0)
+    faults.push_back("creation time is not a valid date and time");
+  if (!std::all_of(storedModelCode_.begin(), storedModelCode_.end(), IsLetterOrDigit))
+    faults.push_back("model code holds bytes that are not letters or digits");
+  if (endMarkLength_ && *endMarkLength_ != HeaderBlockSize)
+    faults.push_back("end mark length is " + std::to_string(*endMarkLength_) + ", not " +
+                     std::to_string(HeaderBlockSize));
+  return faults;
 }
 
 // ---------------------------------------------------------------- writing
@@ -337,9 +355,48 @@ bool TLidFileAccess::Flush() {
   try {
     stream_.Sync();
     return true;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    Log(std::string("Error flushing skv2 file! ") + e.what());
     streamBad_ = true;
     return false;
+  }
+}
+
+std::vector<uint8_t> TLidFileAccess::BlocksFrom(uint64_t position) {
+  std::vector<uint8_t> blocks;
+  if (!IsOpen() || position >= endOfData_) return blocks;
+  try {
+    blocks.resize(static_cast<size_t>(endOfData_ - position));
+    stream_.Seek(position);
+    stream_.Read(blocks.data(), blocks.size());
+  } catch (const TLidFileStream::EError& e) {
+    Log(std::string("Error reading the skv2 file! ") + e.what());
+    blocks.clear();
+  }
+  SeekWritePosition();
+  return blocks;
+}
+
+int TLidFileAccess::AppendBlocks(const std::vector<uint8_t>& blocks) {
+  if (readOnly_) return -ReadOnlyMode;
+  try {
+    SeekWritePosition();
+    stream_.Write(blocks.data(), blocks.size());
+    endOfData_ = stream_.Position();
+    endMarkAtLimit_ = false;
+    return static_cast<int>(blocks.size());
+  } catch (const std::exception&) {
+    Log("Error writing blocks in skv2 file!");
+    return -ReadWriteError;
+  }
+}
+
+TLidFileStream::TLink TLidFileAccess::LinkState() const {
+  try {
+    return stream_.LinkState();
+  } catch (const TLidFileStream::EError&) {
+    // Not even the open file answers: opening it again is all that helps.
+    return TLidFileStream::TLink::Elsewhere;
   }
 }
 
@@ -387,8 +444,10 @@ int TLidFileAccess::ReadHeader() {
     }
 
     creationTime_ = ParseCreationTime(created);
+    creationText_.assign(created, sizeof created);
     serialNumber_.assign(serial, strnlen(serial, sizeof serial));
     modelCode_ = NormaliseModelCode(code);
+    storedModelCode_ = code;
     lidarCount_ = counts[0];
     monitorCount_ = counts[1];
     optionFlag_ = optionFlag;
@@ -475,132 +534,222 @@ int TLidFileAccess::ReadCalibration(bool handOut) {
 
 // ---------------------------------------------------------------- checking and opening
 
-bool TLidFileAccess::CheckFile(bool writeMode, const TInstrumentInfo* source) {
+int TLidFileAccess::ReadHeaderBlocks(bool handOut) {
+  stream_.Seek(0);
+  int rc = ReadHeader();
+  if (rc == NoError) {
+    rc = ReadDefinition();
+    // A file without a definition is accepted.
+    if (rc == -UnexpectedSection) rc = NoError;
+  }
+  if (rc == NoError) rc = ReadCalibration(handOut);
+  return rc;
+}
+
+TLidFileAccess::TWalk TLidFileAccess::WalkBlocks(uint64_t from, uint64_t limit, bool strict) {
+  TWalk walk;
+  // The walk reads the definition and calibration blocks it meets; the
+  // header's definition text stays the one the file is known by.
+  const std::string definition = definitionText_;
+  uint64_t pos = from;
+  for (;;) {
+    walk.Stop = pos;
+    if (pos >= limit) {
+      walk.End = TWalkEnd::EndOfFile;
+      break;
+    }
+    if (limit - pos < 8) {
+      walk.End = TWalkEnd::Torn;
+      break;
+    }
+    stream_.Seek(pos);
+    const TTag tag = ReadTag();
+    // Readers stop at an end mark: one left here by a repair that died
+    // before cutting the rest off must end the walk too, or new blocks
+    // would go behind it, out of every reader's sight.
+    if (Is(tag, kEndTag)) {
+      walk.End = TWalkEnd::EndMark;
+      break;
+    }
+    if (strict && !IsKnownTag(tag)) {
+      walk.End = TWalkEnd::Damage;
+      break;
+    }
+    const uint32_t length = stream_.ReadU32();
+    if (!PlausibleLength(tag, length)) {
+      walk.End = TWalkEnd::Damage;
+      break;
+    }
+    if (!Fits(pos, length, limit)) {
+      walk.End = TWalkEnd::Torn;
+      break;
+    }
+    if (strict && (Is(tag, kDefinitionTag) || Is(tag, kCalibrationTag))) {
+      stream_.Seek(pos);
+      if ((Is(tag, kDefinitionTag) ? ReadDefinition() : ReadCalibration(false)) != NoError) {
+        walk.End = TWalkEnd::Damage;
+        break;
+      }
+    } else {
+      ++walk.Blocks;
+    }
+    pos += length;
+  }
+  definitionText_ = definition;
+  return walk;
+}
+
+bool TLidFileAccess::ChainOfBlocksAt(uint64_t at, uint64_t limit) {
+  // Two whole blocks in a row, or one that ends where the data does, do not
+  // stand there by chance.
+  const TWalk walk = WalkBlocks(at, limit, true);
+  if (walk.Blocks >= 2) return true;
+  return walk.Blocks == 1 && walk.End != TWalkEnd::Damage;
+}
+
+bool TLidFileAccess::WholeBlocksAfter(uint64_t from, uint64_t limit) {
+  static constexpr size_t kChunk = 64 * 1024;
+  std::vector<char> chunk;
+  for (uint64_t at = from; at + 8 <= limit;) {
+    const size_t count = static_cast<size_t>(std::min<uint64_t>(kChunk, limit - at));
+    chunk.resize(count);
+    stream_.Seek(at);
+    stream_.Read(chunk.data(), count);
+    // Tags may straddle chunks: each chunk starts 3 bytes before the last one ended.
+    for (size_t i = 0; i + 4 <= count; ++i) {
+      TTag tag;
+      std::memcpy(tag.data(), chunk.data() + i, 4);
+      if (IsKnownTag(tag) && ChainOfBlocksAt(at + i, limit)) return true;
+    }
+    if (count < 4 || at + count >= limit) break;
+    at += count - 3;
+  }
+  return false;
+}
+
+bool TLidFileAccess::EndMarkCloses() {
+  // The end mark must close a chain of whole blocks, as a reader walks them.
+  const TWalk walk = WalkBlocks(dataStart_, endOfData_ + HeaderBlockSize, true);
+  return walk.End == TWalkEnd::EndMark && walk.Stop == endOfData_;
+}
+
+int TLidFileAccess::InitialiseFile(const TInstrumentInfo& source) {
+  try {
+    stream_.Seek(0);
+    int rc = WriteHeader(source);
+    if (rc == NoError) rc = WriteDefinition(Services().Clock->NowUTC());
+    if (rc == NoError) rc = WriteCalibration();
+    if (rc == NoError) rc = WriteEndMark(Services().Clock->NowUTC());
+    if (rc != NoError) throw TLidFileStream::EError("the header blocks could not be written");
+    stream_.Truncate(stream_.Position());
+    stream_.Sync();
+  } catch (const TLidFileStream::EError&) {
+    // A beginning of a header would read as a damaged file next time: an
+    // empty file is started again instead.
+    try {
+      stream_.Truncate(0);
+    } catch (const TLidFileStream::EError&) {
+    }
+    stream_.Close();
+    return -ReadWriteError;
+  }
+  // Closed: the caller reopens and checks the new file like any other.
+  stream_.Close();
+  dataStart_ = 0;
+  endOfData_ = 0;
+  return NoError;
+}
+
+int TLidFileAccess::CheckFile(bool writeMode, const TInstrumentInfo* source) {
   writeMode = writeMode && !readOnly_;
   endOfData_ = 0;
   endMarkAtLimit_ = false;
+  endMarkLength_.reset();
   stream_.Seek(0);
-  uint64_t fileLength = stream_.Size();
-  bool fresh = fileLength == 0;
+  const uint64_t fileLength = stream_.Size();
+  if (fileLength == 0) {
+    if (!writeMode || !source) return -Corrupted;
+    return InitialiseFile(*source);
+  }
 
-  if (!fresh) {
-    // A file that is not ours is never touched, whatever the mode; a stub
-    // shorter than the magic is ours only when it could be its beginning.
-    char magic[4] = {};
-    const size_t have = static_cast<size_t>(std::min<uint64_t>(fileLength, 4));
-    stream_.Read(magic, have);
-    if (std::memcmp(magic, kMagic, have) != 0) return false;
-    if (have < 4) Log("Error reading magic tag of skv2 file!");
+  // A file that is not ours is never touched, whatever the mode; a stub
+  // shorter than the magic is ours only when it could be its beginning.
+  char magic[4] = {};
+  const size_t have = static_cast<size_t>(std::min<uint64_t>(fileLength, 4));
+  stream_.Read(magic, have);
+  if (std::memcmp(magic, kMagic, have) != 0) {
+    damaged_ = writeMode;
+    return -Corrupted;
+  }
+  if (have < 4) Log("Error reading magic tag of skv2 file!");
 
-    if (fileLength < HeaderBlockSize) {
-      Log("Error reading the ending tag of skv2 file!");
-    } else {
-      const uint64_t last = fileLength - HeaderBlockSize;
-      stream_.Seek(last);
-      if (last >= kSmallestStart && Is(ReadTag(), kEndTag)) {
-        endOfData_ = last;
-        endMarkAtLimit_ = true;
-        return true;
-      }
+  if (fileLength < HeaderBlockSize) {
+    Log("Error reading the ending tag of skv2 file!");
+  } else {
+    const uint64_t last = fileLength - HeaderBlockSize;
+    stream_.Seek(last);
+    if (last >= kSmallestStart && Is(ReadTag(), kEndTag)) {
+      endMarkLength_ = stream_.ReadU32();
+      endOfData_ = last;
+      endMarkAtLimit_ = true;
+      return NoError;
     }
-    endOfData_ = 0;
-    if (writeMode) Log("File seems to be damaged, try to correct it...");
   }
+  endOfData_ = 0;
+  if (writeMode) Log("File seems to be damaged, try to correct it...");
 
-  // Header.
-  int rc = -Corrupted;
-  if (!fresh) {
-    stream_.Seek(0);
-    rc = ReadHeader();
-  }
-  if (fresh || rc != NoError) {
-    if (!writeMode || !source) return false;
-    stream_.Seek(0);
-    if (WriteHeader(*source) != NoError) return false;
-    if (!fresh) Log("File got a new header, no data kept!");
-    fresh = true;
-  }
-
-  // Definition; a file without one is accepted.
-  uint64_t blockStart = stream_.Position();
-  if (!fresh) {
-    rc = ReadDefinition();
-    if (rc == -UnexpectedSection) rc = NoError;
-  }
-  if (fresh || rc != NoError) {
-    if (!writeMode) return false;
-    stream_.Seek(blockStart);
-    if (WriteDefinition(Services().Clock->NowUTC()) != NoError) return false;
-    if (!fresh) Log("File got new instrument definition, no data remaning!");
-    fresh = true;
-  }
-
-  // Calibration.
-  blockStart = stream_.Position();
-  if (!fresh) rc = ReadCalibration(false);
-  if (fresh || rc != NoError) {
-    if (!writeMode) return false;
-    stream_.Seek(blockStart);
-    if (WriteCalibration() != NoError) return false;
-    if (!fresh) Log("File got new calibration, no data remaning!");
-    fresh = true;
+  // Header blocks are never written over: what follows them is recorded data.
+  if (ReadHeaderBlocks(false) != NoError) {
+    damaged_ = writeMode;
+    return -Corrupted;
   }
 
   // Walk the blocks up to the first one that is not whole.
-  uint64_t lastGood = stream_.Position();
-  fileLength = std::max(fileLength, lastGood);
-  size_t blocks = 0;
-  if (!fresh) {
-    uint64_t pos = lastGood;
-    for (;;) {
-      lastGood = pos;
-      if (fileLength - pos < 8) break;
-      stream_.Seek(pos);
-      const TTag tag = ReadTag();
-      // Readers stop at an end mark: one left here by a repair that died
-      // before cutting the rest off must end the walk too, or new blocks
-      // would go behind it, out of every reader's sight.
-      if (Is(tag, kEndTag)) break;
-      const uint32_t length = stream_.ReadU32();
-      if (!PlausibleLength(tag, length) || !Fits(pos, length, fileLength)) break;
-      pos += length;
-      ++blocks;
-    }
-  }
-
+  const TWalk walk = WalkBlocks(stream_.Position(), fileLength, writeMode);
   if (!writeMode) {
-    endOfData_ = lastGood;
-    return true;
+    endOfData_ = walk.Stop;
+    return NoError;
+  }
+  // Only a torn end is cut: whole blocks behind the damage would go with it.
+  if (walk.Stop < fileLength && WholeBlocksAfter(walk.Stop + 1, fileLength)) {
+    damaged_ = true;
+    return -Corrupted;
   }
 
   // Repair: end mark right after the last whole block, the rest cut off.
-  stream_.Seek(lastGood);
+  stream_.Seek(walk.Stop);
   WriteEndMark(Services().Clock->NowUTC());
   const uint64_t newEnd = stream_.Position();
   try {
     stream_.Truncate(newEnd);
     stream_.Sync();
-  } catch (const TLidFileStream::EError&) {
+  } catch (const TLidFileStream::EError& e) {
+    Log(std::string("Error cutting the damaged end of skv2 file! ") + e.what());
     stream_.Close();
-    return false;
+    return -ReadWriteError;
   }
   stream_.Close();
   dataStart_ = 0;
   endOfData_ = 0;
-  if (!fresh)
-    Log("Recovery: File got new end of file mark after " + std::to_string(blocks) + " data block (lost " +
-        std::to_string(fileLength - lastGood) + " bytes)");
-  return true;
+  Log("Recovery: File got new end of file mark after " + std::to_string(walk.Blocks) + " data block (lost " +
+      std::to_string(fileLength - walk.Stop) + " bytes)");
+  return NoError;
 }
 
-int TLidFileAccess::OpenForWriting(const TInstrumentInfo* source) {
+int TLidFileAccess::OpenForWriting(const TInstrumentInfo* source, uint64_t wholeUpTo) {
   if (IsOpen()) Close();
   endMarkReached_ = false;
+  damaged_ = false;
+  auto refuse = [this](int rc) {
+    stream_.Close();
+    readOnly_ = true;
+    return rc;
+  };
   try {
     std::error_code ec;
     if (fileName_.has_parent_path()) std::filesystem::create_directories(fileName_.parent_path(), ec);
     TLidFileStream::CreateIfMissing(fileName_);
-    // A repair closes the file; the second round opens and checks the result.
+    // A repair or a new file closes it; the second round opens and checks the result.
     for (int attempt = 0; attempt < 2 && !IsOpen(); ++attempt) {
       if (!stream_.Open(fileName_, TLidFileStream::TMode::ReadWrite)) {
         readOnly_ = true;
@@ -608,35 +757,26 @@ int TLidFileAccess::OpenForWriting(const TInstrumentInfo* source) {
       }
       readOnly_ = false;
       streamBad_ = false;
-      if (!CheckFile(true, source)) {
-        stream_.Close();
-        readOnly_ = true;
-        return -Corrupted;
-      }
+      const int rc = CheckFile(true, source);
+      if (rc != NoError) return refuse(rc);
     }
-    if (!IsOpen()) {
-      readOnly_ = true;
-      return -Corrupted;
-    }
-    stream_.Seek(0);
-    int rc = ReadHeader();
-    if (rc == NoError) {
-      rc = ReadDefinition();
-      if (rc == -UnexpectedSection) rc = NoError;
-    }
-    if (rc == NoError) rc = ReadCalibration(false);
+    if (!IsOpen()) return refuse(-Corrupted);
+    const int rc = ReadHeaderBlocks(false);
     if (rc != NoError) {
-      readOnly_ = true;
-      stream_.Close();
-      return rc;
+      damaged_ = true;
+      return refuse(rc);
     }
     dataStart_ = stream_.Position();
+    // Blocks appended behind damage would be out of every reader's sight.
+    const bool closedHereByUs = wholeUpTo != 0 && endMarkAtLimit_ && endOfData_ == wholeUpTo;
+    if (!closedHereByUs && !EndMarkCloses()) {
+      damaged_ = true;
+      return refuse(-Corrupted);
+    }
     return NoError;
   } catch (const std::exception&) {
     Log("Error opening for writing a skv2 file!");
-    stream_.Close();
-    readOnly_ = true;
-    return -ReadWriteError;
+    return refuse(-ReadWriteError);
   }
 }
 
@@ -652,18 +792,12 @@ int TLidFileAccess::OpenForReadingImpl(bool readHeaderBlocks, const char* failur
   endMarkReached_ = false;
   try {
     if (!stream_.Open(fileName_, TLidFileStream::TMode::Read)) return -CannotAccess;
-    if (!CheckFile(false, nullptr)) {
+    if (CheckFile(false, nullptr) != NoError) {
       stream_.Close();
       return -Corrupted;
     }
     if (!readHeaderBlocks) return NoError;
-    stream_.Seek(0);
-    int rc = ReadHeader();
-    if (rc == NoError) {
-      rc = ReadDefinition();
-      if (rc == -UnexpectedSection) rc = NoError;
-    }
-    if (rc == NoError) rc = ReadCalibration(true);
+    const int rc = ReadHeaderBlocks(true);
     if (rc != NoError) {
       stream_.Close();
       return rc;
@@ -782,6 +916,7 @@ int TLidFileAccess::ReadBlocks(int maxBlocks, TDateTime stopTime) {
         continue;
       }
       if (Is(tag, kEndTag)) {
+        endMarkLength_ = length;
         stream_.Seek(start);
         indexComplete_ = true;
         endMarkReached_ = true;

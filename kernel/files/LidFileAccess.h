@@ -7,13 +7,18 @@
 //
 // A file that lost its end (power cut, crash) is cut back to its last whole
 // block and given a new end mark the next time it is opened for writing;
-// reading stops at the last whole block. Operations return 0 or a negated
-// TLidFileAccess::Errors value; I/O failures never leave the class.
+// reading stops at the last whole block. Only a torn end is ever cut: a
+// file whose header blocks are damaged, or with damage before its last
+// whole block, is refused for writing and left as it is (Damaged()), since
+// rewriting it would lose recorded blocks and appending to it would put
+// the new ones out of every reader's sight. Operations return 0 or a
+// negated TLidFileAccess::Errors value; I/O failures never leave the class.
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -96,10 +101,23 @@ class TLidFileAccess {
   TLidFileAccess(const TLidFileAccess&) = delete;
   TLidFileAccess& operator=(const TLidFileAccess&) = delete;
 
-  // Creates the file (and its folder) when missing, repairs a damaged one,
-  // and positions for appending. source fills a new header; without it an
-  // empty or damaged file cannot be initialised.
-  int OpenForWriting(const TInstrumentInfo* source);
+  // Creates the file (and its folder) when missing, cuts a torn end off,
+  // and positions for appending. source fills the header of a new file;
+  // without it an empty file cannot be initialised. wholeUpTo: where this
+  // program last closed the file; found ending there, its blocks are not
+  // walked again.
+  int OpenForWriting(const TInstrumentInfo* source, uint64_t wholeUpTo = 0);
+  // Set when the last OpenForWriting refused the file for what it holds
+  // (not a recorded file, damaged header blocks, damage before the last
+  // whole block) rather than for a failing disk; the file was not touched.
+  bool Damaged() const { return damaged_; }
+  // Whether the open file is still the one its name leads to.
+  TLidFileStream::TLink LinkState() const;
+  // The whole blocks written from position on, byte for byte, to carry
+  // them into another file; empty when they cannot be read.
+  std::vector<uint8_t> BlocksFrom(uint64_t position);
+  // Appends blocks as BlocksFrom gave them: bytes written, or -8 / -9.
+  int AppendBlocks(const std::vector<uint8_t>& blocks);
   // Reads the header blocks, handing the calibration items to OnCalibration.
   int OpenForReading();
   // Checks the file only; positioning is then done with SeekTime.
@@ -115,8 +133,8 @@ class TLidFileAccess {
   int WriteEvent(int channel, TDateTime time, const std::string& code, const std::string& text);
   // Moves the write position to the end of the data (writes do so anyway).
   void SeekWritePosition();
-  // Hands everything written to the disk; false (and the stream marked
-  // bad) on failure.
+  // Hands everything written to the disk; false (logged, and the stream
+  // marked bad) on failure.
   bool Flush();
   // A second descriptor of the open file, for syncing it from another
   // thread (the caller closes it); -1 when not open.
@@ -154,6 +172,9 @@ class TLidFileAccess {
   uint64_t Position() const { return stream_.Position(); }
   // Set when reading stopped at an end mark.
   bool EndMarkReached() const { return endMarkReached_; }
+  // What a strict check finds wrong in the header fields and the end mark
+  // read so far, one text each; the reader itself tolerates these.
+  std::vector<std::string> Faults() const;
 
   static std::string ErrorText(int code);
 
@@ -175,7 +196,31 @@ class TLidFileAccess {
     size_t Size;
   };
 
-  bool CheckFile(bool writeMode, const TInstrumentInfo* source);
+  // How a walk over the blocks ended.
+  enum class TWalkEnd {
+    EndOfFile,  // every block whole up to the limit
+    EndMark,    // at an end mark
+    Torn,       // at a block the limit cuts short
+    Damage,     // at bytes no block of a reader's starts with
+  };
+  struct TWalk {
+    uint64_t Stop = 0;  // start of the block the walk ended at
+    size_t Blocks = 0;  // whole data blocks before it
+    TWalkEnd End = TWalkEnd::EndOfFile;
+  };
+
+  int CheckFile(bool writeMode, const TInstrumentInfo* source);
+  int InitialiseFile(const TInstrumentInfo& source);
+  int ReadHeaderBlocks(bool handOut);
+  // Follows the blocks from a position up to limit. strict: as a reader
+  // does (known tags, readable definition and calibration blocks); else
+  // lengths only, as the read-only check always did.
+  TWalk WalkBlocks(uint64_t from, uint64_t limit, bool strict);
+  // Whether whole blocks stand somewhere after a damaged spot: then the
+  // damage is inside the recorded data, not a torn end.
+  bool WholeBlocksAfter(uint64_t from, uint64_t limit);
+  bool ChainOfBlocksAt(uint64_t at, uint64_t limit);
+  bool EndMarkCloses();
   int WriteHeader(const TInstrumentInfo& source);
   int WriteDefinition(TDateTime time);
   int WriteCalibration();
@@ -211,6 +256,10 @@ class TLidFileAccess {
   bool indexMode_ = false;
   bool endMarkReached_ = false;
   bool endMarkAtLimit_ = false;  // the check found the end mark at endOfData_
+  bool damaged_ = false;
+  std::optional<uint32_t> endMarkLength_;  // length field of the end mark found
+  std::string creationText_;       // the 14 characters as stored
+  std::string storedModelCode_;    // the model code as stored
   const TApplicationConfig& settings_;
   std::vector<uint8_t> payload_;  // payloads larger than the stream buffer
 };

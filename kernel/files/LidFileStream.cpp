@@ -17,7 +17,19 @@ namespace {
 
 std::string ErrnoText(int err) { return std::system_category().message(err); }
 
+TLidFileStream::TFaultHook& FaultHook() {
+  static TLidFileStream::TFaultHook hook;
+  return hook;
+}
+
 }  // namespace
+
+void TLidFileStream::SetFaultHook(TFaultHook hook) { FaultHook() = std::move(hook); }
+
+int TLidFileStream::InjectedFault(TCall call) const {
+  const TFaultHook& hook = FaultHook();
+  return hook ? hook(call, path_) : 0;
+}
 
 TLidFileStream::TLidFileStream(size_t bufferSize) : bufferSize_(std::max<size_t>(bufferSize, 64)) {}
 
@@ -158,6 +170,7 @@ void TLidFileStream::Write(const void* head, size_t headCount, const void* tail,
   int first = 0;
   const int parts = tailCount ? 2 : 1;
   uint64_t at = pos_;
+  if (const int err = InjectedFault(TCall::Write)) Fail(ErrnoText(err));
   while (first < parts) {
     const ssize_t n = ::pwritev(fd_, iov + first, parts - first, static_cast<off_t>(at));
     if (n < 0) {
@@ -182,16 +195,27 @@ void TLidFileStream::Write(const void* head, size_t headCount, const void* tail,
 void TLidFileStream::Truncate(uint64_t size) {
   if (fd_ < 0) Fail("file not open");
   Invalidate(size, UINT64_MAX - size);
+  if (const int err = InjectedFault(TCall::Truncate)) Fail(ErrnoText(err));
   int rc;
   do rc = ::ftruncate(fd_, static_cast<off_t>(size));
   while (rc != 0 && errno == EINTR);
   if (rc != 0) Fail(ErrnoText(errno));
 }
 
+TLidFileStream::TLink TLidFileStream::LinkState() const {
+  if (fd_ < 0) Fail("file not open");
+  struct stat opened {}, named {};
+  if (::fstat(fd_, &opened) != 0) Fail(ErrnoText(errno));
+  if (opened.st_nlink == 0) return TLink::Deleted;
+  if (::stat(path_.c_str(), &named) != 0) return TLink::Elsewhere;
+  return opened.st_dev == named.st_dev && opened.st_ino == named.st_ino ? TLink::AtPath : TLink::Elsewhere;
+}
+
 int TLidFileStream::DuplicateDescriptor() const { return fd_ >= 0 ? ::fcntl(fd_, F_DUPFD_CLOEXEC, 0) : -1; }
 
 void TLidFileStream::Sync() {
   if (fd_ < 0) Fail("file not open");
+  if (const int err = InjectedFault(TCall::Sync)) Fail(ErrnoText(err));
   int rc;
   do rc = ::fdatasync(fd_);
   while (rc != 0 && errno == EINTR);

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -71,6 +72,20 @@ class TLidFileStream {
   // A second descriptor of the open file (the caller closes it), for
   // syncing from another thread; -1 when closed.
   int DuplicateDescriptor() const;
+  // Whether the open file is still the one its path names.
+  enum class TLink {
+    AtPath,
+    Elsewhere,  // moved away (with its folder), or another file took the name
+    Deleted,    // no name left: its data goes when it is closed
+  };
+  TLink LinkState() const;
+
+  // Test seam for the failure paths: when set, asked before every system
+  // call that changes or syncs a file; a non-zero errno makes the call fail
+  // with it as if the system had refused. Used from one thread only.
+  enum class TCall { Write, Truncate, Sync };
+  using TFaultHook = std::function<int(TCall call, const std::filesystem::path& path)>;
+  static void SetFaultHook(TFaultHook hook);
 
   // Little-endian encoding helpers for the callers' byte images.
   static void PutU32(std::vector<uint8_t>& out, uint32_t v);
@@ -84,6 +99,8 @@ class TLidFileStream {
   bool Fill(size_t count);
   void Invalidate(uint64_t from, uint64_t count);
   [[noreturn]] void Fail(const std::string& what) const;
+  // errno the fault hook asks for, 0 to go ahead.
+  int InjectedFault(TCall call) const;
 
   int fd_ = -1;
   std::filesystem::path path_;

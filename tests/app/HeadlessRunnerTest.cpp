@@ -110,6 +110,20 @@ TEST_F(HeadlessRunnerTest, TheStatusLineNamesEveryLidarChannel) {
   runner.Start(0);
   const std::string line = runner.StatusLine(EncodeDateTime(2026, 12, 7, 6, 0, 0), 12.34);
   EXPECT_EQ(line, "2026-12-07 06:00:00 | Connected | Laser off | shots 1:0 2:0 | 12.3 rec/s | alarm: none");
+  // A recording error is shown while it lasts, before any other alarm.
+  source.Status.SetRecordsNotWritten(740);
+  const double hot = 45.5;
+  source.DispatchRecord(10, reinterpret_cast<const uint8_t*>(&hot), 8, Clock.NowUTC());
+  EXPECT_NE(runner.StatusLine(Clock.NowUTC(), 0).find(
+                "| alarm: recording error: 740 records not written, Box 45.50 C (high)"),
+            std::string::npos);
+  source.Status.SetRecordsNotWritten(0);
+  EXPECT_NE(runner.StatusLine(Clock.NowUTC(), 0).find("| alarm: Box 45.50 C (high)"), std::string::npos);
+  // Its start and its end are printed at once, not only every 10 s.
+  const std::string printed = out.str();
+  const size_t raised = printed.find("rec/s | alarm: recording error: 740 records not written\n");
+  ASSERT_NE(raised, std::string::npos) << printed;
+  EXPECT_NE(printed.find("rec/s | alarm: Box 45.50 C (high)\n", raised), std::string::npos) << printed;
   // What a connection still waits for is shown beside it.
   source.Status.Text = "waiting for INS at 10.0.0.7:4001";
   source.Status.SetConnectState(TState::Connecting);

@@ -89,4 +89,36 @@ TEST_F(Skv2InfoTest, CutFileFailsTheCheckAndShowsWhatIsLeft) {
   EXPECT_EQ(Run("").first, 2);
 }
 
+TEST_F(Skv2InfoTest, FieldsNoWriterProducesFailTheCheck) {
+  const fs::path good = Dir / "a.skv2";
+  WriteFile(good);
+  std::ifstream in(good, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  // Header: "SKV2HEA2", 14 digits of time from 8, serial from 22, code length at 30.
+  auto with = [&](size_t at, const std::string& part) { return std::string(bytes).replace(at, part.size(), part); };
+  const struct {
+    std::string bytes, fault;
+  } cases[] = {
+      {with(bytes.size() - 12, std::string("\x11\0\0\0", 4)), "end mark length is 17, not 16"},
+      {with(8, "20261315"), "creation time is not a valid date and time"},
+      {with(8, "20250229"), "creation time is not a valid date and time"},
+      {with(8 + 12, "6x"), "creation time is not a valid date and time"},
+      {with(31 + 2, "\x07"), "model code holds bytes that are not letters or digits"},
+      {with(31 + 2, "-"), "model code holds bytes that are not letters or digits"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fault);
+    const fs::path f = Dir / "b.skv2";
+    std::ofstream(f, std::ios::binary | std::ios::trunc) << c.bytes;
+    const auto [status, out] = Run("--check '" + f.string() + "'");
+    EXPECT_EQ(status, 1) << out;
+    EXPECT_NE(out.find("  damaged: " + c.fault), std::string::npos) << out;
+    EXPECT_NE(out.find("state: damaged"), std::string::npos) << out;
+  }
+  // A leap day is a date.
+  const fs::path leap = Dir / "c.skv2";
+  std::ofstream(leap, std::ios::binary) << with(8, "20280229");
+  EXPECT_EQ(Run("--check '" + leap.string() + "'").first, 0);
+}
+
 }  // namespace

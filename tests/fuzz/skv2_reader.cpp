@@ -64,9 +64,30 @@ std::string ReadBack(const fs::path& path) {
 
 }  // namespace
 
+// Seed files: well-formed ones, and damage that a reader passes over and
+// only a strict check finds.
+constexpr int kWellFormedSeeds = 4;
+constexpr int kSeeds = 7;
+
+void WriteSkv2Seed(const fs::path& path, int variant);
+
+// A seed variant beyond the well-formed ones: one of them with a field no
+// writer produces.
+void WriteDamagedSeed(const fs::path& path, int variant) {
+  WriteSkv2Seed(path, variant == 5 ? 2 : 0);
+  std::string bytes = ReadBack(path);
+  switch (variant) {
+    case 4: bytes[bytes.size() - 12] = 17; break;  // end mark length
+    case 5: bytes.replace(8 + 4, 2, "13"); break;  // creation month
+    default: bytes[31 + 1] = '\x07'; break;        // a byte of the model code
+  }
+  WriteInput(path, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+}
+
 // A well-formed file with every kind of block, calibration items of every
 // kind and, for odd variants, no end mark: the starting point for mutations.
 void WriteSkv2Seed(const fs::path& path, int variant) {
+  if (variant >= kWellFormedSeeds) return WriteDamagedSeed(path, variant);
   using namespace OrlaqLidar;
   TApplicationConfig settings;
   settings.LidarConfig.Code = "ORLAQ";
@@ -104,7 +125,7 @@ void WriteSkv2Seed(const fs::path& path, int variant) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // scripts/fuzz asks for seed files in the corpus folder.
   if (const char* dir = std::getenv("FUZZ_SEED_DIR")) {
-    for (int v = 0; v < 4; ++v) WriteSkv2Seed(fs::path(dir) / ("seed" + std::to_string(v) + ".skv2"), v);
+    for (int v = 0; v < kSeeds; ++v) WriteSkv2Seed(fs::path(dir) / ("seed" + std::to_string(v) + ".skv2"), v);
   }
   return 0;
 }

@@ -55,3 +55,22 @@ TEST(Status, OnlyTheReasonsOfTheChangeMaskAreNotified) {
   EXPECT_EQ(s.ConnectState(), 4);  // stored all the same
   EXPECT_EQ(s.AcqState(), 3);
 }
+
+TEST(Status, ARecordingErrorIsNotifiedWhenItBeginsAndEndsAndCountsInBetween) {
+  TStatus s("Lidar Acquisition", "Connected");
+  s.ChangeMask = TState::Connect | TState::Power | TState::Recording;
+  std::vector<uint64_t> seen;
+  s.OnChange = [&](TStatus* who, TState::ChangeRaison r) {
+    EXPECT_EQ(r, TState::Recording);
+    seen.push_back(who->RecordsNotWritten());
+  };
+  EXPECT_EQ(s.RecordingErrorText(), "");
+  s.SetRecordsNotWritten(1);
+  EXPECT_EQ(s.RecordingErrorText(), "recording error: 1 record not written");
+  s.SetRecordsNotWritten(2);
+  s.SetRecordsNotWritten(740);
+  EXPECT_EQ(s.RecordingErrorText(), "recording error: 740 records not written");
+  s.SetRecordsNotWritten(0);
+  EXPECT_EQ(seen, (std::vector<uint64_t>{1, 0}));
+  EXPECT_EQ(TStatus::ReasonText(TState::Recording | TState::Init), "Recording/Init");
+}

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <thread>
 
@@ -43,4 +44,17 @@ TEST(FileSyncer, SyncsTheWatchedFileAfterEachWriteFromItsOwnThread) {
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_EQ(syncer.Syncs(), before);
   ::close(fd);
+}
+
+TEST(FileSyncer, AFailedSyncIsHandedToTheOwnerOnce) {
+  TFileSyncer syncer([](int) {
+    errno = EIO;
+    return -1;
+  });
+  EXPECT_EQ(syncer.TakeError(), 0);
+  syncer.Watch(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+  syncer.Written();
+  ASSERT_TRUE(WaitFor([&] { return syncer.Syncs() >= 1; }));
+  EXPECT_EQ(syncer.TakeError(), EIO);
+  EXPECT_EQ(syncer.TakeError(), 0);
 }

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <new>
 
 #include "Config/ApplicationConfig.h"
@@ -339,39 +341,150 @@ TEST_F(LidFileAccessTest, RepairReportsTheBytesLostEvenWhenTheyMatchTheEndMarkSi
   EXPECT_EQ(ReadBytes(Path).size(), end + 16);
 }
 
-TEST_F(LidFileAccessTest, BrokenHeaderBlocksAreRewrittenInWriteModeAndRefusedForReading) {
-  WriteShots(2);
-  std::string bytes = ReadBytes(Path);
-  bytes.resize(bytes.size() - 16);  // no end mark: the header blocks are checked
-  const size_t defStart = bytes.find("DEF1");
-  PutU32At(bytes, defStart + 4, 65537);
-  WriteBytes(Path, bytes);
+TEST_F(LidFileAccessTest, DamagedFilesAreRefusedForWritingAndLeftByteForByte) {
+  WriteShots(3);
+  const std::string whole = ReadBytes(Path);
+  const size_t start = DataStartOf();
+  const size_t def = whole.find("DEF1"), cal = whole.find("CAL2");
+  const std::string unsealed = whole.substr(0, whole.size() - 16);  // the header blocks are checked
+  auto with = [](std::string b, size_t at, const std::string& bytes) { return b.replace(at, bytes.size(), bytes); };
+  const struct {
+    const char* what;
+    std::string bytes;
+  } cases[] = {
+      {"header tag", with(whole, 4, "HEX2")},
+      {"header tag, no end mark", with(unsealed, 4, "HEX2")},
+      {"header cut short", whole.substr(0, 20)},
+      {"definition length", with(whole, def + 4, Le32(65537))},
+      {"definition length, no end mark", with(unsealed, def + 4, Le32(65537))},
+      {"calibration tag", with(unsealed, cal, "CAX2")},
+      {"calibration items overrun", with(whole, cal + 16, Le32(3))},
+      // Readers stop at the damage: blocks appended behind it would be lost.
+      {"unknown tag in the middle", with(whole, start + 57, "XYZ9")},
+      {"length in the middle", with(whole, start + 57 + 4, Le32(12))},
+      {"end mark in the middle", with(whole, start + 57, "EOF1" + Le32(16))},
+      // Without an end mark: whole blocks stand behind the damage, so it is
+      // no torn end that a repair may cut.
+      {"unknown tag in the middle, no end mark", with(unsealed, start + 57, "XYZ9")},
+      {"length in the middle, no end mark", with(unsealed, start + 57 + 4, Le32(0x7FFFFFFF))},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteBytes(Path, c.bytes);
+    LogLines.clear();
+    {
+      TLidFileAccess file(Path, Settings);
+      EXPECT_NE(file.OpenForWriting(&Info), 0);
+      EXPECT_TRUE(file.Damaged());
+      EXPECT_EQ(file.WriteShoot(1, T(9), U8("x"), 1), -8);
+    }
+    EXPECT_EQ(ReadBytes(Path), c.bytes);
+    for (const auto& line : LogLines) {
+      EXPECT_EQ(line.find("new header"), std::string::npos) << line;
+      EXPECT_EQ(line.find("no data remaning"), std::string::npos) << line;
+      EXPECT_EQ(line.find("Recovery"), std::string::npos) << line;
+    }
+  }
 
+  // Reopened where this program closed it, a file is not walked again.
+  WriteBytes(Path, with(whole, start + 57, "XYZ9"));
+  EXPECT_EQ(TLidFileAccess(Path, Settings).OpenForWriting(&Info, whole.size() - 16), 0);
+
+  // The readers go on as before: damaged header blocks make a file unreadable.
+  WriteBytes(Path, with(unsealed, def + 4, Le32(65537)));
+  TErrorLogger::Instance().Reset();
+  LogLines.clear();
   TLidFileAccess reader(Path, Settings);
   EXPECT_EQ(reader.OpenForReading(), -1);
   EXPECT_EQ(reader.MakeIndex(), -1);
-  ASSERT_EQ(LogLines.size(), 1u);
+  ASSERT_EQ(LogLines.size(), 1u) << LogLines.front();
   EXPECT_TRUE(LogEndsWith(0, "> Error making index of skv2 file!"));
 
-  LogLines.clear();
-  Reopen();
-  ASSERT_EQ(LogLines.size(), 2u);
-  EXPECT_TRUE(LogEndsWith(0, "> File seems to be damaged, try to correct it..."));
-  EXPECT_TRUE(LogEndsWith(1, "> File got new instrument definition, no data remaning!"));
-  TLidFileAccess again(Path, Settings);
-  ASSERT_EQ(again.OpenForReading(), 0);
-  EXPECT_EQ(ReadAllBlocks(again).size(), 0u);
+  // An empty file is no damage; without a source it cannot be given a header.
+  WriteBytes(Path, "");
+  TLidFileAccess sourceless(Path, Settings);
+  EXPECT_EQ(sourceless.OpenForWriting(nullptr), -1);
+  EXPECT_FALSE(sourceless.Damaged());
+}
 
-  // A truncated header: a new header, nothing kept.
-  WriteBytes(Path, bytes.substr(0, 20));
+TEST_F(LidFileAccessTest, ATornEndIsCutEvenWhenZerosFollowIt) {
+  // A power cut may leave the end of a file as zeros instead of its data.
+  WriteShots(3);
+  const std::string unsealed = ReadBytes(Path).substr(0, ReadBytes(Path).size() - 16);
+  const size_t start = DataStartOf();
+  for (const std::string& tail : {std::string(300, '\0'), unsealed.substr(start, 30) + std::string(20, '\0')}) {
+    WriteBytes(Path, unsealed + tail);
+    LogLines.clear();
+    TLidFileAccess file(Path, Settings);
+    ASSERT_EQ(file.OpenForWriting(&Info), 0);
+    EXPECT_FALSE(file.Damaged());
+    EXPECT_EQ(file.EndOfData(), unsealed.size());
+    ASSERT_EQ(LogLines.size(), 2u);
+    EXPECT_TRUE(LogEndsWith(1, "after 3 data block (lost " + std::to_string(tail.size()) + " bytes)"));
+  }
+}
+
+TEST_F(LidFileAccessTest, FailingWritesSyncsAndCutsAreReportedAndLeaveTheFileConsistent) {
+  WriteShots(2);
+  std::map<TLidFileStream::TCall, int> failures;  // errno per call kind
+  TLidFileStream::SetFaultHook([&](TLidFileStream::TCall call, const fs::path&) {
+    return failures.count(call) ? failures[call] : 0;
+  });
+  struct TUnhook {
+    ~TUnhook() { TLidFileStream::SetFaultHook(nullptr); }
+  } unhook;
+
+  {
+    TLidFileAccess file(Path, Settings);
+    ASSERT_EQ(file.OpenForWriting(&Info), 0);
+    failures[TLidFileStream::TCall::Write] = ENOSPC;
+    EXPECT_EQ(file.WriteShoot(1, T(5), U8("lost"), 4), -9);
+    ASSERT_EQ(LogLines.size(), 1u);
+    EXPECT_TRUE(LogEndsWith(0, "> Error writing shoot in skv2 file!"));
+    failures[TLidFileStream::TCall::Sync] = EIO;
+    EXPECT_FALSE(file.Flush());
+    failures.clear();
+    EXPECT_TRUE(file.Flush());
+    EXPECT_EQ(file.WriteShoot(1, T(6), U8("kept"), 4), 21);
+  }
+  TLidFileAccess reader(Path, Settings);
+  ASSERT_EQ(reader.OpenForReading(), 0);
+  auto seen = ReadAllBlocks(reader);
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ(seen[2].Payload, "kept");
+  reader.Close();
+
+  // The cut of a repair fails: reported as a failing disk, not as damage;
+  // every whole block stays readable and the next open finishes the repair.
+  const std::string torn = ReadBytes(Path).substr(0, ReadBytes(Path).size() - 18);  // 19 bytes of "kept" left
+  WriteBytes(Path, torn);
   LogLines.clear();
+  failures[TLidFileStream::TCall::Truncate] = EIO;
+  {
+    TLidFileAccess file(Path, Settings);
+    EXPECT_EQ(file.OpenForWriting(&Info), -9);
+    EXPECT_FALSE(file.Damaged());
+  }
+  ASSERT_EQ(LogLines.size(), 2u);
+  EXPECT_NE(LogLines[1].find("Error cutting the damaged end of skv2 file! "), std::string::npos) << LogLines[1];
+  TLidFileAccess damaged(Path, Settings);
+  ASSERT_EQ(damaged.OpenForReading(), 0);
+  EXPECT_EQ(ReadAllBlocks(damaged).size(), 2u);
+  damaged.Close();
+  failures.clear();
   Reopen();
-  ASSERT_EQ(LogLines.size(), 3u);
-  EXPECT_TRUE(LogEndsWith(1, "> Error reading the header of skv2 file!"));
-  EXPECT_TRUE(LogEndsWith(2, "> File got a new header, no data kept!"));
-  // Without a source there is nothing to build a header from.
-  WriteBytes(Path, bytes.substr(0, 20));
-  EXPECT_EQ(TLidFileAccess(Path, Settings).OpenForWriting(nullptr), -1);
+  EXPECT_TRUE(LogEndsWith(LogLines.size() - 1, "after 2 data block (lost 19 bytes)"));
+
+  // A new file whose header cannot be written is left empty, not half made:
+  // a half header would be taken for damage next time.
+  WriteBytes(Path, "");
+  failures[TLidFileStream::TCall::Write] = ENOSPC;
+  {
+    TLidFileAccess file(Path, Settings);
+    EXPECT_EQ(file.OpenForWriting(&Info), -9);
+    EXPECT_FALSE(file.Damaged());
+  }
+  EXPECT_EQ(ReadBytes(Path), "");
 }
 
 TEST_F(LidFileAccessTest, DefinitionOfTheLargestReadableSizeIsAcceptedAndLongerTextsAreCut) {
@@ -392,6 +505,7 @@ TEST_F(LidFileAccessTest, FileNotStartingWithTheMagicIsRefusedAndLeftUntouched) 
     EXPECT_EQ(reader.OpenForReading(), -1);
     TLidFileAccess writer(Path, Settings);
     EXPECT_EQ(writer.OpenForWriting(&Info), -1);
+    EXPECT_TRUE(writer.Damaged());
     EXPECT_EQ(writer.WriteShoot(1, T(0), U8("x"), 1), -8);
     writer.Close();
     EXPECT_EQ(ReadBytes(Path), content);
@@ -500,12 +614,15 @@ TEST_F(LidFileAccessTest, HostileDataBlockLengthsEndTheReadWithoutLargeAllocatio
     EXPECT_EQ(indexed.IndexCount(), 1u);
     EXPECT_LE(g_largestAllocation, TLidFileStream::DefaultBufferSize);
 
-    // Without the end mark the scan finds the damage and the repair keeps
-    // the whole block before it.
+    // Without the end mark: the third block stands whole behind the
+    // damage, so no repair may cut it off; the file is left alone.
     bytes.resize(bytes.size() - 16);
     WriteBytes(Path, bytes);
-    Reopen();
-    EXPECT_EQ(ReadBytes(Path).size(), second + 16);
+    TLidFileAccess writer(Path, Settings);
+    EXPECT_EQ(writer.OpenForWriting(&Info), -1);
+    EXPECT_TRUE(writer.Damaged());
+    writer.Close();
+    EXPECT_EQ(ReadBytes(Path), bytes);
   }
 }
 

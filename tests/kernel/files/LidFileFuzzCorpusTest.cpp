@@ -20,7 +20,7 @@ class LidFileFuzzCorpusTest : public OrlaqLidar::Test::TSimulatedTime {
 
   std::vector<std::string> Seeds() {
     std::vector<std::string> seeds;
-    for (int v = 0; v < 4; ++v) {
+    for (int v = 0; v < kSeeds; ++v) {
       const auto path = Dir / ("seed" + std::to_string(v) + ".skv2");
       WriteSkv2Seed(path, v);
       seeds.push_back(ReadBack(path));
@@ -36,6 +36,27 @@ TEST_F(LidFileFuzzCorpusTest, SeedsAreReadableFiles) {
     ASSERT_GT(seed.size(), 200u);
     EXPECT_EQ(seed.substr(0, 8), "SKV2HEA2");
     Run(seed);
+  }
+}
+
+TEST_F(LidFileFuzzCorpusTest, DamageThatReadersPassOverIsFoundByTheStrictCheck) {
+  const char* expected[kSeeds] = {"", "", "", "", "end mark length is 17, not 16",
+                                  "creation time is not a valid date and time",
+                                  "model code holds bytes that are not letters or digits"};
+  for (int v = 0; v < kSeeds; ++v) {
+    SCOPED_TRACE(v);
+    const auto path = Dir / ("seed" + std::to_string(v) + ".skv2");
+    WriteSkv2Seed(path, v);
+    OrlaqLidar::TApplicationConfig settings;
+    OrlaqLidar::TLidFileAccess file(path, settings);
+    ASSERT_EQ(file.OpenForReading(), 0);
+    while (file.ReadBlocks(100) > 0) {
+    }
+    const std::vector<std::string> faults = file.Faults();
+    if (*expected[v] == '\0')
+      EXPECT_TRUE(faults.empty()) << faults.front();
+    else
+      EXPECT_EQ(faults, std::vector<std::string>{expected[v]});
   }
 }
 

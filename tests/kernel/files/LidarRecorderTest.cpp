@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "Common/IniFile.h"
 #include "Config/ApplicationConfig.h"
@@ -22,6 +26,11 @@ class TBenchSource : public TLidarAcquisition {
   using TLidarAcquisition::TLidarAcquisition;
   std::string GetSerialNumber() override { return "SN000042"; }
 };
+
+std::string ReadFileBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 struct TBlock {
   char kind;  // 'D' data, 'E' event
@@ -71,6 +80,37 @@ class LidarRecorderTest : public OrlaqLidar::Test::TSimulatedTime {
   }
   fs::path FileFor(int y, int mo, int d, int h) {
     return TLidarRecorder(&config).SlicePath(EncodeDateTime(y, mo, d, h, 0, 0), "SN000042");
+  }
+  // The slice file of the simulated clock's hour (12:00).
+  fs::path HourFile() { return FileFor(2026, 6, 15, 12); }
+
+  // Numbered shots at the simulated clock's time, everyMs apart.
+  void Shots(int first, int count, uint64_t everyMs = 100) {
+    for (int i = first; i < first + count; ++i) {
+      const uint8_t bytes[8] = {static_cast<uint8_t>(i), static_cast<uint8_t>(i >> 8), 0, 0, 0, 0, 0, 0};
+      source->DispatchRecord(1, bytes, 8, Clock.NowUTC());
+      Clock.AdvanceMs(everyMs);
+    }
+  }
+  // The numbers of the shots a file holds, in file order.
+  std::vector<int> ShotNumbers(const fs::path& path) {
+    std::vector<int> numbers;
+    for (const TBlock& b : ReadBack(path, config))
+      numbers.push_back(static_cast<uint8_t>(b.text[0]) | static_cast<uint8_t>(b.text[1]) << 8);
+    return numbers;
+  }
+  static std::vector<int> Range(int first, int count) {
+    std::vector<int> v;
+    for (int i = first; i < first + count; ++i) v.push_back(i);
+    return v;
+  }
+  int LinesWith(const std::string& text) const {
+    return static_cast<int>(std::count_if(LogLines.begin(), LogLines.end(),
+                                          [&](const std::string& l) { return l.find(text) != std::string::npos; }));
+  }
+  void NewRecorder() {
+    recorder = std::make_unique<TLidarRecorder>(&config);
+    recorder->Attach(source.get());
   }
 
   TTempDir dir;
@@ -135,22 +175,147 @@ TEST_F(LidarRecorderTest, EventsAndRecordsOfOneSliceShareAFileInArrivalOrder) {
   EXPECT_EQ(blocks[3].text[1], 2);
 }
 
-TEST_F(LidarRecorderTest, AnUnwritableDataFolderLogsTheOpenErrorOnceThenReadOnlyErrors) {
+TEST_F(LidarRecorderTest, AnUnwritableDataFolderIsTriedAgainEveryTenSecondsWhileTheStatusCountsTheLoss) {
   dir.WriteFile("blocker", "a file where the data folder should be");
   config.DataFolder = (dir / "blocker").string();
+  std::vector<uint64_t> notices;  // the count at each recording notice
+  source->AddStatusConsumer(
+      this,
+      [&](TStatus* status, TState::ChangeRaison reason) {
+        if (reason & TState::Recording) notices.push_back(status->RecordsNotWritten());
+      },
+      10);
   LaserOn();
-  const TDateTime t = EncodeDateTime(2026, 12, 7, 10, 30, 0);
-  Shot(t);
-  Shot(t + 1.0 / 86400);
-  Shot(t + 2.0 / 86400);
-  int opens = 0, writes = 0;
-  for (const auto& l : LogLines) {
-    if (l.find("Error opening for writing a skv2 file <") != std::string::npos) ++opens;
-    if (l.find("Error writing acquisition in skv2 file <") != std::string::npos) ++writes;
+  Shots(0, 50);  // 5 s: one open, failed
+  EXPECT_EQ(source->Status.RecordsNotWritten(), 50u);
+  EXPECT_EQ(source->Status.RecordingErrorText(), "recording error: 50 records not written");
+  EXPECT_EQ(LinesWith("Error opening for writing a skv2 file <"), 1);
+  Shots(50, 70);  // to 12 s: tried again at 10 s, failed again, logged once
+  EXPECT_EQ(LinesWith("Error opening for writing a skv2 file <"), 1);
+
+  // The folder can be made now; the next try, 10 s after the last, records.
+  fs::remove(dir / "blocker");
+  fs::create_directories(dir / "blocker");
+  Shots(120, 80);  // to 19.9 s
+  EXPECT_FALSE(fs::exists(HourFile()));
+  EXPECT_EQ(source->Status.RecordsNotWritten(), 200u);
+  Shots(200, 10);
+  EXPECT_EQ(source->Status.RecordsNotWritten(), 0u);
+  EXPECT_EQ(source->Status.RecordingErrorText(), "");
+  EXPECT_EQ(notices, (std::vector<uint64_t>{1, 0}));  // raised once, cleared once
+  EXPECT_EQ(LinesWith("after 200 records not written"), 1);
+  recorder.reset();
+  EXPECT_EQ(ShotNumbers(HourFile()), Range(200, 10));
+  source->RemoveStatusConsumer(this);
+}
+
+TEST_F(LidarRecorderTest, ADamagedSliceFileIsMovedAsideByteForByteAndANewOneTakesTheRecords) {
+  LaserOn();
+  Shots(0, 3);
+  recorder.reset();
+  const std::string whole = ReadFileBytes(HourFile());
+  TLidFileAccess reader(HourFile(), config);
+  ASSERT_EQ(reader.OpenForReading(), 0);
+  const size_t second = reader.DataStart() + 8 + 17;
+  reader.Close();
+  auto with = [&](size_t at, const std::string& bytes) { return std::string(whole).replace(at, bytes.size(), bytes); };
+  const struct {
+    const char* what;
+    std::string bytes;
+  } cases[] = {
+      {"header", with(4, "HEX2")},
+      {"definition", with(whole.find("DEF1") + 4, std::string("\\x01\\x00\\x01\\x00", 4))},
+      {"calibration", with(whole.find("CAL2"), "CAX2")},
+      {"foreign magic", with(0, "NOPE")},
+      {"damage in the middle", with(second, "XYZ9")},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::ofstream(HourFile(), std::ios::binary | std::ios::trunc) << c.bytes;
+    LogLines.clear();
+    NewRecorder();
+    Shots(100 + 10 * n, 2);
+    EXPECT_EQ(source->Status.RecordsNotWritten(), 0u);
+    recorder.reset();
+    // Kept as it was, numbered beside the earlier ones.
+    fs::path bad = HourFile();
+    bad += n == 0 ? ".bad" : ".bad." + std::to_string(n);
+    EXPECT_EQ(ReadFileBytes(bad), c.bytes);
+    EXPECT_EQ(LinesWith("Damaged skv2 file <" + HourFile().string() + "> moved aside to <" + bad.string() + ">"), 1);
+    EXPECT_EQ(ShotNumbers(HourFile()), Range(100 + 10 * n, 2));
+    ++n;
   }
-  EXPECT_EQ(opens, 1);
-  // The second identical write error is counted by the message log, not repeated.
-  EXPECT_EQ(writes, 1);
-  EXPECT_EQ(TErrorLogger::Instance().RepeatCount(), 1);
-  EXPECT_NE(LogLines.back().find("Read Only mode"), std::string::npos);
+  EXPECT_EQ(ReadFileBytes(HourFile().string() + ".bad"), cases[0].bytes);
+}
+
+TEST_F(LidarRecorderTest, ADeletedDataFolderIsMadeAgainWithinASecondAndLosesNoRecord) {
+  LaserOn();
+  Shots(0, 25);
+  fs::remove_all(config.DataFolder);
+  Shots(25, 25);
+  EXPECT_EQ(LinesWith("Recorded file <" + HourFile().string() + "> is deleted"), 1);
+  EXPECT_EQ(source->Status.RecordsNotWritten(), 0u);
+  recorder.reset();
+  // The blocks written to the deleted file since the last check are carried over.
+  const std::vector<int> kept = ShotNumbers(HourFile());
+  ASSERT_FALSE(kept.empty());
+  EXPECT_GT(kept.front(), 10) << "checked less than once a second";
+  EXPECT_LE(kept.front(), 25);
+  EXPECT_EQ(kept, Range(kept.front(), 50 - kept.front()));
+}
+
+TEST_F(LidarRecorderTest, AFolderMovedAwayKeepsItsFileWholeAndANewOneGoesOn) {
+  LaserOn();
+  Shots(0, 25);
+  const fs::path moved = dir / "Archive";
+  fs::rename(config.DataFolder, moved);
+  Shots(25, 25);
+  EXPECT_EQ(LinesWith("> is no longer at its place"), 1);
+  recorder.reset();
+  const fs::path old = moved / fs::relative(HourFile(), config.DataFolder);
+  std::vector<int> all = ShotNumbers(old);  // read to its end mark
+  const std::vector<int> now = ShotNumbers(HourFile());
+  ASSERT_FALSE(now.empty());
+  EXPECT_LE(now.front() - 25, 10) << "checked less than once a second";
+  all.insert(all.end(), now.begin(), now.end());
+  EXPECT_EQ(all, Range(0, 50));
+}
+
+TEST_F(LidarRecorderTest, FailingWritesAndFlushesAreReportedAndTheStatusClearsWhenWritingWorksAgain) {
+  int failWrites = 0, syncs = 0;
+  bool failSync = false;
+  TLidFileStream::SetFaultHook([&](TLidFileStream::TCall call, const fs::path&) {
+    if (call == TLidFileStream::TCall::Sync) {
+      ++syncs;
+      return failSync ? EIO : 0;
+    }
+    return call == TLidFileStream::TCall::Write && failWrites-- > 0 ? ENOSPC : 0;
+  });
+  struct TUnhook {
+    ~TUnhook() { TLidFileStream::SetFaultHook(nullptr); }
+  } unhook;
+  LaserOn();
+  Shots(0, 2);
+
+  // Every status change puts the file on the disk.
+  syncs = 0;
+  source->Status.SetConnectState(TState::Connecting);
+  EXPECT_EQ(syncs, 1);
+  LaserOn();
+  failSync = true;
+  source->Status.SetPowerState(TState::LaserWarmup);
+  EXPECT_EQ(LinesWith("Error flushing skv2 file <" + HourFile().string() + ">"), 1);
+  failSync = false;
+  LaserOn();
+
+  failWrites = 3;
+  Shots(2, 3);
+  EXPECT_EQ(source->Status.RecordsNotWritten(), 3u);
+  EXPECT_EQ(LinesWith("Error writing acquisition in skv2 file <" + HourFile().string() + ">"), 1);
+  Shots(5, 2);
+  EXPECT_EQ(source->Status.RecordsNotWritten(), 0u);
+  EXPECT_EQ(LinesWith("after 3 records not written"), 1);
+  recorder.reset();
+  EXPECT_EQ(ShotNumbers(HourFile()), (std::vector<int>{0, 1, 5, 6}));
 }

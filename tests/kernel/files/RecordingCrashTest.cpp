@@ -549,8 +549,13 @@ class RecordingCrashTest : public Test::TSimulatedTime {
         << "the child ended otherwise than by SIGKILL (wait status " << report.WaitStatus << ")" << report.LogText();
     ASSERT_LE(report.Done, report.Announced.size()) << "report out of step";
     ASSERT_LE(report.Announced.size(), report.Done + 1) << "report out of step";
-    for (const auto& line : report.Log)
+    for (const auto& line : report.Log) {
+      // A file killed while its header was being written is a damaged one
+      // to the next recorder, which moves it aside.
+      if (halfMade_ && line.find("> moved aside to <") != std::string::npos) continue;
       if (line.find("skv2") != std::string::npos) ADD_FAILURE() << "run " << run << " logged: " << line;
+    }
+    halfMade_ = false;
 
     const fs::path path = FileOfHour(plan.ClockStart);
     if (!report.File.empty()) {
@@ -577,6 +582,7 @@ class RecordingCrashTest : public Test::TSimulatedTime {
       const std::string why = TLidFileAccess::ErrorText(state.OpenResult);
       EXPECT_EQ(report.Done, 0u) << path << " unreadable: " << why;
       EXPECT_TRUE(kept_.empty()) << path << " lost its recorded blocks: " << why;
+      halfMade_ = true;
       return;
     }
     ASSERT_GE(state.Blocks.size(), kept_.size()) << "blocks of earlier runs are gone from " << path;
@@ -616,6 +622,7 @@ class RecordingCrashTest : public Test::TSimulatedTime {
   fs::path file_;
   std::vector<TBlock> kept_;
   std::optional<TExpectedRepair> pendingRepair_;
+  bool halfMade_ = false;  // the last run was killed while making the file
   size_t blocksChecked_ = 0;
   int damaged_ = 0, parentRepairs_ = 0, recorderRepairs_ = 0;
 };
