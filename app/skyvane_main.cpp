@@ -15,6 +15,7 @@
 #include "Platform/SettingsStore.h"
 #include "Platform/SingleInstance.h"
 #include "Platform/UsbDriver.h"
+#include "app/HeadlessReplay.h"
 #include "app/HeadlessRunner.h"
 #include "app/LogPrompt.h"
 #include "app/ProfileStatus.h"
@@ -22,6 +23,7 @@
 #include "kernel/DailyLogFile.h"
 #include "kernel/ErrorLogger.h"
 #include "kernel/LidarApplication.h"
+#include "kernel/files/LidarReplay.h"
 
 using namespace OrlaqLidar;
 
@@ -42,7 +44,10 @@ std::string Summary(const TLidarApplication& app) {
   return s;
 }
 
-void OnSignal(int) { THeadlessRunner::RequestStop(); }
+void OnSignal(int) {
+  THeadlessRunner::RequestStop();
+  THeadlessReplay::RequestStop();
+}
 
 void Shutdown(TLidarApplication* app) {
   app->Exit();
@@ -119,13 +124,25 @@ int main(int argc, char** argv) {
     }
   }
   if (!readerReason.empty()) Log("Running as a reader: " + readerReason);
+  for (const auto& name : app->IgnoredFiles) std::cerr << "skyvane: " << name << ": no such file, ignored" << std::endl;
   if (!acquisitionMode) {
     app->Init(false);
     std::cout << Summary(*app) << std::endl;
-    std::cout << "Replay of recorded files is not available in this version; see skv2-info for their contents."
-              << std::endl;
+    int exitCode = 0;
+    auto* replay = dynamic_cast<TLidarReplay*>(app->Source());
+    if (app->CommandLineFiles.empty() || !replay) {
+      std::cout << "Skyvane: no file named, nothing to replay (the reader's windows are not available in this version)"
+                << std::endl;
+    } else {
+      THeadlessReplay runner(*replay, std::cout, std::cerr, isatty(STDOUT_FILENO) != 0);
+      std::signal(SIGINT, OnSignal);
+      std::signal(SIGTERM, OnSignal);
+      exitCode = runner.Run(app->CommandLineFiles);
+      std::signal(SIGINT, SIG_DFL);
+      std::signal(SIGTERM, SIG_DFL);
+    }
     Shutdown(app);
-    return 0;
+    return exitCode;
   }
 
   // The instrument: the built-in simulation, or whatever SKYVANE_USB selects.

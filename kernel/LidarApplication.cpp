@@ -12,6 +12,7 @@
 #include "kernel/LidarAcquisition.h"
 #include "kernel/files/LidFileAccess.h"
 #include "kernel/files/LidarRecorder.h"
+#include "kernel/files/LidarReplay.h"
 
 namespace OrlaqLidar {
 
@@ -39,6 +40,7 @@ TLidarApplication::~TLidarApplication() { Exit(); }
 
 std::string TLidarApplication::Usage() {
   return "usage: skyvane [switches] [file.skv2 ...]\n"
+         "  file.skv2 ...      replay recorded files (reader mode), then exit\n"
          "  -MODEL <file>      instrument definition file (in the configuration folder) for this run\n"
          "  -SIMULATE          drive the built-in simulated instrument\n"
          "  -HEADLESS          acquire without windows (field station)\n"
@@ -63,6 +65,8 @@ bool TLidarApplication::ParseCommandLine(const std::vector<std::string>& args) {
       if (fs::is_regular_file(arg, ec)) {
         CommandLineFiles.push_back(arg);
         result = false;
+      } else {
+        IgnoredFiles.push_back(arg);
       }
       continue;
     }
@@ -240,6 +244,10 @@ bool TLidarApplication::Init(bool acquisitionMode) {
     recorder_->Attach(acquisition.get());
     source_ = std::move(acquisition);
     source_->AddStatusConsumer(this, [this](TStatus* s, TState::ChangeRaison r) { OnStatusChange(s, r); }, 100);
+  } else {
+    source_ = std::make_unique<TLidarReplay>(&Config);
+    source_->Open();
+    source_->AddStatusConsumer(this, [this](TStatus* s, TState::ChangeRaison r) { OnStatusChange(s, r); }, 100);
   }
   return true;
 }
@@ -248,7 +256,9 @@ void TLidarApplication::OnTimer() {
   if (source_) source_->OnTimer(Services().Clock->NowUTC());
 }
 
-void TLidarApplication::OnStatusChange(TStatus* /*status*/, TState::ChangeRaison /*reason*/) {
+void TLidarApplication::OnStatusChange(TStatus* status, TState::ChangeRaison /*reason*/) {
+  // The end of a replay releases its file and the idle reader.
+  if (source_ && source_->IsReplay() && status->ReplayState() == TLidarReplay::ReplayDone) source_->Stop();
   // Automatic export follows the laser state once the export subsystem joins.
 }
 

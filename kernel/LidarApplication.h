@@ -64,8 +64,8 @@ class TLidarApplication {
   // Status consumer of the acquisition source (priority 100).
   void OnStatusChange(TStatus* status, TState::ChangeRaison reason);
 
-  // The acquisition source: live instrument in acquisition mode; null
-  // before Init, after Exit and (until replay exists) in reader mode.
+  // The acquisition source: the live instrument in acquisition mode, the
+  // replay of recorded files in reader mode; null before Init and after Exit.
   TLidarManager* Source() const { return source_.get(); }
   TLidarRecorder* Recorder() const { return recorder_.get(); }
 
@@ -81,6 +81,8 @@ class TLidarApplication {
   TApplicationConfig Config;
   TCommandLineOptions Options;
   std::vector<std::string> CommandLineFiles;
+  // Names on the command line that are no existing file; left out above.
+  std::vector<std::string> IgnoredFiles;
 
  private:
   TLidarApplication() = default;

@@ -159,6 +159,60 @@ TEST_F(SkyvaneProgramTest, ACopyFromAnotherSessionDoesNotDriveTheInstrumentOfThe
   EXPECT_EQ(runs_.RecordedFiles().size(), 1u);
 }
 
+// "<time> | files <done>/<named> | blocks <n> | <r> blocks/s | <state>"
+const std::regex ReplayLine(R"(^\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2} \| files (\d+)/(\d+) \| blocks (\d+) \| \d+\.\d blocks/s \| (.*)$)");
+
+TEST_F(SkyvaneProgramTest, ASecondCopyIsAReaderAndNamedRecordingsAreReplayedWithoutWindows) {
+  const fs::path model = runs_.QuickDefinition();
+  const pid_t first =
+      runs_.Start(exe_, {"-SIMULATE", "-HEADLESS", "-DURATION=6", "-MODEL", model.string()}, "first");
+  ASSERT_GT(first, 0);
+  for (int i = 0; i < 750 && ReadTextFile(runs_.Dir / "first.out").value_or("").find("acquisition mode") ==
+                                 std::string::npos;
+       ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  // Same session, same folders: never a second acquisition.
+  const TRun second = runs_.Run(exe_, {"-SIMULATE", "-HEADLESS", "-MODEL", model.string()}, 30000, "second");
+  EXPECT_EQ(second.ExitCode, 0) << second.Out << second.Err;
+  EXPECT_NE(second.Out.find("Skyvane: reader mode"), std::string::npos) << second.Out;
+  EXPECT_NE(second.Err.find("Running as a reader: another copy of the program runs in this session"),
+            std::string::npos)
+      << second.Err;
+  EXPECT_TRUE(LastMatch(second.Out, StatusLine).empty()) << "the second copy acquired:" << second.Out;
+  ASSERT_EQ(runs_.Wait(first, 30000), 0) << runs_.Output("first");
+
+  const auto files = runs_.RecordedFiles();
+  ASSERT_EQ(files.size(), 1u);
+  TApplicationConfig settings;
+  TLidFileAccess file(files.front(), settings);
+  ASSERT_EQ(file.MakeIndex(), 0);
+  const size_t recorded = file.IndexCount();
+  ASSERT_GT(recorded, 0u);
+
+  // Named twice: read once.
+  const TRun replay = Run({"-MODEL", model.string(), files.front().string(), files.front().string()}, 30000);
+  ASSERT_EQ(replay.ExitCode, 0) << replay.Out << replay.Err;
+  EXPECT_NE(replay.Out.find("Skyvane: reader mode"), std::string::npos) << replay.Out;
+  const std::vector<std::string> status = LastMatch(replay.Out, ReplayLine);
+  ASSERT_FALSE(status.empty()) << replay.Out;
+  EXPECT_EQ(status[1], "1");
+  EXPECT_EQ(status[2], "1");
+  EXPECT_EQ(status[3], std::to_string(recorded));
+  EXPECT_EQ(status[4], "Done");
+  EXPECT_NE(replay.Out.find("Replayed " + std::to_string(recorded) + " blocks"), std::string::npos) << replay.Out;
+
+  // A file that is no recording among them: its line, the others replayed, a failed run.
+  const fs::path notes = runs_.Dir / "notes.txt";
+  std::ofstream(notes) << "field notes\n";
+  const TRun mixed = Run({notes.string(), files.front().string()}, 30000);
+  EXPECT_EQ(mixed.ExitCode, 1) << mixed.Out << mixed.Err;
+  EXPECT_NE(mixed.Err.find("skyvane: " + notes.string() + ": refused, not a .skv2 recording"), std::string::npos)
+      << mixed.Err;
+  EXPECT_NE(mixed.Out.find("Replayed " + std::to_string(recorded) + " blocks from 1 of 2 files"), std::string::npos)
+      << mixed.Out;
+  EXPECT_EQ(runs_.RecordedFiles().size(), 1u);
+}
+
 TEST_F(SkyvaneProgramTest, AModelThatCannotBeUsedEndsTheRunWithItsReason) {
   const fs::path folder = runs_.Dir / "AFolder.ini";
   fs::create_directories(folder);
@@ -200,11 +254,15 @@ TEST_F(SkyvaneProgramTest, HelpPrintsTheUsageAndExits) {
 }
 
 TEST_F(SkyvaneProgramTest, UnknownSwitchIsReportedOnStandardError) {
-  // A file named on the command line makes this a reader that ends at once.
+  // A file named on the command line makes this a reader that ends at once,
+  // refusing the file for what it is.
   const fs::path file = runs_.Dir / "some.skv2";
   std::ofstream(file) << "x";
   const TRun run = Run({"-NOSUCHSWITCH", file.string()}, 15000);
-  EXPECT_EQ(run.ExitCode, 0) << run.Err;
+  EXPECT_EQ(run.ExitCode, 1) << run.Err;
+  EXPECT_NE(run.Err.find("skyvane: " + file.string() + ": refused, not a readable recorded data file"),
+            std::string::npos)
+      << run.Err;
   EXPECT_NE(run.Err.find("unknown switch -NOSUCHSWITCH"), std::string::npos) << run.Err;
   EXPECT_NE(run.Err.find("usage: skyvane"), std::string::npos) << run.Err;
   EXPECT_EQ(run.Out.find("NOSUCHSWITCH"), std::string::npos) << run.Out;
