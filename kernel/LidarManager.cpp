@@ -5,6 +5,7 @@
 
 #include "kernel/Assert.h"
 #include "kernel/ErrorLogger.h"
+#include "kernel/LidarError.h"
 
 namespace OrlaqLidar {
 
@@ -16,15 +17,6 @@ struct TDispatchScope {
   int& depth_;
 };
 
-std::string What(const std::exception_ptr& e) {
-  try {
-    std::rethrow_exception(e);
-  } catch (const std::exception& ex) {
-    return ex.what();
-  } catch (...) {
-    return "unknown exception";
-  }
-}
 }  // namespace
 
 TLidarManager::TLidarManager(TApplicationConfig* settings, const std::string& name, bool replay)
@@ -124,7 +116,7 @@ void TLidarManager::DispatchRecord(int recordId, const uint8_t* data, int length
       try {
         dataConsumers_[i].Callback(recordId, data, length, time);
       } catch (...) {
-        SKV_LOG("Error on OnReceiveData(" + std::to_string(recordId) + "):" + What(std::current_exception()));
+        SKV_LOG("Error on OnReceiveData(" + std::to_string(recordId) + "):" + ExceptionText(std::current_exception()));
       }
     }
   }
@@ -140,7 +132,7 @@ void TLidarManager::DispatchTrace(const std::string& source, int kind, const uin
       try {
         traceConsumers_[i].Callback(source, kind, data, length, time);
       } catch (...) {
-        SKV_LOG("Error on OnReceiveTrace(" + source + "):" + What(std::current_exception()));
+        SKV_LOG("Error on OnReceiveTrace(" + source + "):" + ExceptionText(std::current_exception()));
       }
     }
   }
@@ -157,7 +149,7 @@ void TLidarManager::DispatchEvent(int sourceId, const std::string& code, TDateTi
         eventConsumers_[i].Callback(sourceId, code, time, comment);
       } catch (...) {
         SKV_LOG("Error on OnReceiveEvent(" + std::to_string(sourceId) + ":" + code +
-                ") : " + What(std::current_exception()));
+                ") : " + ExceptionText(std::current_exception()));
       }
     }
   }

@@ -8,6 +8,7 @@
 #include "Config/LidarConfig.h"
 #include "Config/LidarSetup.h"
 #include "kernel/ErrorLogger.h"
+#include "kernel/LidarError.h"
 #include "kernel/processing/AdjustSensor.h"
 #include "kernel/processing/AfterPulse.h"
 #include "kernel/processing/BrightnessSky.h"
@@ -26,16 +27,6 @@ constexpr long long AttachSeconds = 4;
 // Guards whole-second arithmetic on date-times against representation error.
 constexpr double OneMicrosecond = 1e-6;
 constexpr double UnixEpoch = 25569.0;  // 1 January 1970 as a date-time
-
-std::string What(const std::exception_ptr& e) {
-  try {
-    std::rethrow_exception(e);
-  } catch (const std::exception& ex) {
-    return ex.what();
-  } catch (...) {
-    return "an exception of unknown type";
-  }
-}
 
 // Unix time in whole seconds.
 long long UnixSeconds(TDateTime d) {
@@ -108,7 +99,7 @@ void TDataManager::OnReceiveData(int recordId, const uint8_t* data, int length, 
     try {
       FOnRawData(recordId, data, length, time);
     } catch (...) {
-      SKV_LOG("Error on FOnRawData(" + std::to_string(recordId) + "):" + What(std::current_exception()));
+      SKV_LOG("Error on FOnRawData(" + std::to_string(recordId) + "):" + ExceptionText(std::current_exception()));
     }
   }
   // A negative length is no record at all.
@@ -166,7 +157,7 @@ void TDataManager::ReceiveShot(int recordId, const uint8_t* data, int length, TD
     try {
       CompleteProfile(recordId);
     } catch (...) {
-      SKV_LOG("Error on OnProfileCompletion(" + std::to_string(recordId) + "):" + What(std::current_exception()));
+      SKV_LOG("Error on OnProfileCompletion(" + std::to_string(recordId) + "):" + ExceptionText(std::current_exception()));
     }
   }
   if (std::trunc(profile.StartTime) == 0) {
@@ -177,7 +168,7 @@ void TDataManager::ReceiveShot(int recordId, const uint8_t* data, int length, TD
   try {
     ProcessShoot(recordId, shot);
   } catch (...) {
-    SKV_LOG("Error on ProcessShoot(" + std::to_string(recordId) + "):" + What(std::current_exception()));
+    SKV_LOG("Error on ProcessShoot(" + std::to_string(recordId) + "):" + ExceptionText(std::current_exception()));
   }
 }
 
@@ -281,7 +272,7 @@ void TDataManager::CompleteProfile(int recordId) {
     try {
       FOnManagedDatas(TProfile(profile));
     } catch (...) {
-      SKV_LOG("Error on FOnManagedDatas(" + std::to_string(recordId) + "):" + What(std::current_exception()));
+      SKV_LOG("Error on FOnManagedDatas(" + std::to_string(recordId) + "):" + ExceptionText(std::current_exception()));
     }
   }
   profile->Reset(false);
@@ -293,7 +284,7 @@ void TDataManager::Flush() {
     try {
       CompleteProfile(id);
     } catch (...) {
-      SKV_LOG("Error on OnProfileCompletion(" + std::to_string(id) + "):" + What(std::current_exception()));
+      SKV_LOG("Error on OnProfileCompletion(" + std::to_string(id) + "):" + ExceptionText(std::current_exception()));
     }
   }
 }
@@ -331,7 +322,7 @@ void TDataManager::OnGotEvent(int sourceId, const std::string& code, TDateTime t
   try {
     FOnEvent(sourceId, code, time, comment);
   } catch (...) {
-    SKV_LOG("Error in OnGotEvent(" + std::to_string(sourceId) + ":" + code + ") : " + What(std::current_exception()));
+    SKV_LOG("Error in OnGotEvent(" + std::to_string(sourceId) + ":" + code + ") : " + ExceptionText(std::current_exception()));
   }
 }
 

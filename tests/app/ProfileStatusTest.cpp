@@ -15,19 +15,13 @@
 #include "Simulator/SimLaser.h"
 #include "Simulator/SimLidarDevice.h"
 #include "tests/TestSupport.h"
+#include "tests/kernel/TestSource.h"
 
 using namespace OrlaqLidar;
 
 namespace {
-class TTestSource : public TLidarManager {
- public:
-  TTestSource() : TLidarManager(nullptr, "Simulated Source", false) {}
-  bool Open() override { return true; }
-  bool Close() override { return true; }
-  bool Start() override { return true; }
-  bool Stop() override { return true; }
-  bool SetPower(bool) override { return true; }
-};
+using OrlaqLidar::Test::TTestSource;
+
 }  // namespace
 
 class ProfileStatusTest : public OrlaqLidar::Test::TSimulatedTime {};

@@ -7,19 +7,13 @@
 
 #include "kernel/Assert.h"
 #include "tests/TestSupport.h"
+#include "tests/kernel/TestSource.h"
 
 using namespace OrlaqLidar;
 
 namespace {
-class TTestSource : public TLidarManager {
- public:
-  TTestSource() : TLidarManager(nullptr, "Test Source", false) {}
-  bool Open() override { return true; }
-  bool Close() override { return true; }
-  bool Start() override { return true; }
-  bool Stop() override { return true; }
-  bool SetPower(bool) override { return true; }
-};
+using OrlaqLidar::Test::TTestSource;
+
 }  // namespace
 
 class LidarManagerTest : public OrlaqLidar::Test::TSimulatedTime {

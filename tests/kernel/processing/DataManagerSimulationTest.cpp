@@ -17,20 +17,13 @@
 #include "Simulator/SimLidarDevice.h"
 #include "kernel/processing/DataManager.h"
 #include "tests/TestSupport.h"
+#include "tests/kernel/TestSource.h"
 
 using namespace OrlaqLidar;
 
 namespace {
 
-class TTestSource : public TLidarManager {
- public:
-  TTestSource() : TLidarManager(nullptr, "Simulated Source", false) {}
-  bool Open() override { return true; }
-  bool Close() override { return true; }
-  bool Start() override { return true; }
-  bool Stop() override { return true; }
-  bool SetPower(bool) override { return true; }
-};
+using OrlaqLidar::Test::TTestSource;
 
 struct TCompleted {
   int Channel;

@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "tests/TestSupport.h"
+#include "tests/kernel/TestSource.h"
 #include "tests/kernel/processing/ProcessingFixture.h"
 
 using namespace OrlaqLidar;
@@ -17,15 +18,7 @@ using OrlaqLidar::Test::TProcessingFixture;
 
 namespace {
 
-class TTestSource : public TLidarManager {
- public:
-  TTestSource() : TLidarManager(nullptr, "Test Source", false) {}
-  bool Open() override { return true; }
-  bool Close() override { return true; }
-  bool Start() override { return true; }
-  bool Stop() override { return true; }
-  bool SetPower(bool) override { return true; }
-};
+using OrlaqLidar::Test::TTestSource;
 
 // What a profile consumer saw of one profile.
 struct TSeen {
