@@ -53,6 +53,8 @@ void TSoakDevices::Written(int key, const std::vector<uint8_t>& bytes) {
   const auto it = std::find_if(devices_.begin(), devices_.end(), [key](const TDevice& d) { return d.Key == key; });
   if (it == devices_.end() || bytes.empty()) return;
   const size_t device = static_cast<size_t>(it - devices_.begin());
+  // The board consumes what it was sent: the driver's copy would only grow.
+  usb_.ClearWritten(key);
   std::vector<TSimDevice::TAnswer> answers;
   sim_.Device(static_cast<int>(device)).Receive(bytes.data(), bytes.size(), clock_.TickMs() * 1000, answers);
   // The monitoring board answers one measure per command.

@@ -178,6 +178,7 @@ bool TSoakRun::TSession::SetUp() {
   logger.Reset();
   logger.SetSink([this](const std::string& line) {
     ++f_.LogLines;
+    if (o_.Log) *o_.Log << line << "\n";
     if (line.find("Laser Watchdog") != std::string::npos) ++watchdogReports_;
     lastLog_.push_back(line);
     if (lastLog_.size() > 20) lastLog_.pop_front();

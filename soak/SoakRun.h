@@ -29,6 +29,7 @@ struct TSoakOptions {
   // until then, and recovery is judged then.
   uint64_t RecoveryMarginMs = 60000;
   std::ostream* Progress = nullptr;  // one line per simulated day
+  std::ostream* Log = nullptr;       // the program's message log
 };
 
 class TSoakRun {

@@ -13,8 +13,9 @@ using namespace OrlaqLidar;
 namespace {
 int Usage() {
   std::cerr << "usage: skyvane-soak [--days N] [--model <definition.ini>] [--folder <dir>] [--ins-rate <Hz>] "
-               "[--seed N]\n"
-               "  --folder keeps the recorded files there; by default a temporary folder is used and removed.\n";
+               "[--seed N] [--log]\n"
+               "  --folder keeps the recorded files there; by default a temporary folder is used and removed.\n"
+               "  --log prints the program's message log on standard error.\n";
   return 2;
 }
 }  // namespace
@@ -35,6 +36,8 @@ int main(int argc, char** argv) {
       options.Folder = argv[++i];
     } else if (arg == "--ins-rate" && hasValue) {
       options.InsRateHz = std::stoi(argv[++i]);
+    } else if (arg == "--log") {
+      options.Log = &std::cerr;
     } else if (arg == "--seed" && hasValue) {
       options.Seed = std::stoull(argv[++i]);
     } else {
