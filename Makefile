@@ -6,7 +6,7 @@ CMAKE_GEN   = -G Ninja -DCMAKE_CXX_COMPILER_LAUNCHER=ccache
 export CCACHE_BASEDIR := $(CURDIR)
 export CCACHE_DIR ?= $(HOME)/.cache/ccache
 
-.PHONY: all run test build bench fuzz clean bootstrap
+.PHONY: all run test build bench soak fuzz clean bootstrap
 
 all: build
 
@@ -32,6 +32,12 @@ test: bootstrap $(TESTBUILD)/build.ninja
 
 bench: build
 	@$(BUILD)/bin/skyvane-bench
+
+# A simulated week of the field station; the build waits for the machine's
+# build lock when other builds run.
+soak: bootstrap $(BUILD)/build.ninja
+	@flock /tmp/skyvane-build.lock cmake --build $(BUILD) -j $(JOBS) --target skyvane-soak
+	@$(BUILD)/bin/skyvane-soak --days 7
 
 fuzz: bootstrap
 	@./scripts/fuzz

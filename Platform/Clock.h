@@ -44,19 +44,22 @@ class TSkippableClock : public TClock {
 // Simulated time for tests: only moves when told to.
 class TManualClock : public TClock {
  public:
-  explicit TManualClock(TDateTime start = EncodeDateTime(2026, 6, 15, 12, 0, 0)) : now_(start) {}
-  TDateTime NowUTC() const override { return now_; }
+  explicit TManualClock(TDateTime start = EncodeDateTime(2026, 6, 15, 12, 0, 0)) : base_(start) {}
+  // Counted from the last setting rather than summed step by step, so that
+  // a long run of small steps does not drift from the tick.
+  TDateTime NowUTC() const override { return base_ + static_cast<double>(tickMs_ - baseTickMs_) / MsPerDay; }
   uint64_t TickMs() const override { return tickMs_; }
-  void AdvanceMs(uint64_t ms) {
-    tickMs_ += ms;
-    now_ += static_cast<double>(ms) / MsPerDay;
-  }
+  void AdvanceMs(uint64_t ms) { tickMs_ += ms; }
   // Steps the wall clock only, as an operator or NTP would.
-  void SetNow(TDateTime t) { now_ = t; }
+  void SetNow(TDateTime t) {
+    base_ = t;
+    baseTickMs_ = tickMs_;
+  }
 
  private:
-  TDateTime now_;
+  TDateTime base_;
   uint64_t tickMs_ = 1000000;
+  uint64_t baseTickMs_ = 1000000;
 };
 
 }  // namespace OrlaqLidar

@@ -41,6 +41,20 @@ void TFakeUsbDriver::Unplug(int device) {
   if (event) event->Signal();
 }
 
+void TFakeUsbDriver::Replug(int device) {
+  std::lock_guard lock(mutex_);
+  TDevice& d = At(device);
+  if (d.Plugged) return;
+  if (d.Handle != UsbNoHandle) {
+    handles_.erase(d.Handle);
+    deadHandles_[d.Handle] = device;
+    d.Handle = UsbNoHandle;
+    d.Event.reset();
+  }
+  d.Rx.clear();
+  d.Plugged = true;
+}
+
 void TFakeUsbDriver::SetOpenedElsewhere(int device, bool opened) {
   std::lock_guard lock(mutex_);
   At(device).OpenedElsewhere = opened;
@@ -154,6 +168,7 @@ FT_STATUS TFakeUsbDriver::OpenByLocation(uint32_t locId, TUsbHandle& handle) {
 
 FT_STATUS TFakeUsbDriver::Close(TUsbHandle handle) {
   std::lock_guard lock(mutex_);
+  if (deadHandles_.erase(handle)) return FT_OK;
   auto it = handles_.find(handle);
   if (it == handles_.end()) return FT_INVALID_HANDLE;
   TDevice& d = At(it->second);
@@ -166,7 +181,7 @@ FT_STATUS TFakeUsbDriver::Close(TUsbHandle handle) {
 TFakeUsbDriver::TDevice* TFakeUsbDriver::DeviceOf(TUsbHandle handle, FT_STATUS& status) {
   auto it = handles_.find(handle);
   if (it == handles_.end()) {
-    status = FT_INVALID_HANDLE;
+    status = deadHandles_.count(handle) ? FT_IO_ERROR : FT_INVALID_HANDLE;
     return nullptr;
   }
   TDevice& d = At(it->second);

@@ -45,6 +45,9 @@ class TFakeUsbDriver : public TUsbDriver {
   // Pulls the device out: it leaves the list and its open handle fails with
   // an I/O error from now on.
   void Unplug(int device);
+  // Plugs it in again: listed and openable as before, while a handle from
+  // before the unplug stays dead.
+  void Replug(int device);
   // Marks a device as opened by some other program.
   void SetOpenedElsewhere(int device, bool opened);
   void Inject(int device, const std::vector<uint8_t>& bytes);
@@ -66,6 +69,9 @@ class TFakeUsbDriver : public TUsbDriver {
   void FailQueueStatus(int times) { failQueue_ = times; }
 
   void SetThreaded(bool threaded) { threaded_ = threaded; }
+  // Long simulated runs read on arrival and poll seldom instead of every ms.
+  void SetInlineReading(TInlineReading reading) { inlineReading_ = reading; }
+  TInlineReading InlineReading() const override { return inlineReading_; }
   TWriteHook OnWrite;
 
   FT_STATUS CreateDeviceInfoList(uint32_t& count) override;
@@ -117,6 +123,7 @@ class TFakeUsbDriver : public TUsbDriver {
   std::map<int, TDevice> devices_;  // key order is list order
   std::vector<int> snapshot_;
   std::map<TUsbHandle, int> handles_;
+  std::map<TUsbHandle, int> deadHandles_;  // opened before an unplug, not closed yet
   int nextKey_ = 1;
   TUsbHandle nextHandle_ = 1;
   uint32_t nextLoc_ = 0x1011;
@@ -126,6 +133,7 @@ class TFakeUsbDriver : public TUsbDriver {
   int writeLimit_ = -1;
   int failQueue_ = 0;
   bool threaded_ = false;
+  TInlineReading inlineReading_;
 };
 
 }  // namespace OrlaqLidar

@@ -125,6 +125,14 @@ class TUsbDriver {
   // A deterministic backend (the test fake) is read from the main loop's
   // timer in simulated time instead of from a reader thread.
   virtual bool Deterministic() const { return false; }
+  // How that timer reads it: every PeriodMs and, with OnSignal, also as
+  // soon as the backend signals arriving bytes or a lost device, the way a
+  // reader thread wakes on its event.
+  struct TInlineReading {
+    int PeriodMs = 1;
+    bool OnSignal = false;
+  };
+  virtual TInlineReading InlineReading() const { return {}; }
 };
 
 }  // namespace OrlaqLidar

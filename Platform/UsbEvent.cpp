@@ -5,11 +5,19 @@
 namespace OrlaqLidar {
 
 void TUsbEvent::Signal() {
+  std::function<void()> onSignal;
   {
     std::lock_guard lock(mutex_);
     signalled_ = true;
+    onSignal = onSignal_;
   }
   cv_.notify_all();
+  if (onSignal) onSignal();
+}
+
+void TUsbEvent::SetOnSignal(std::function<void()> fn) {
+  std::lock_guard lock(mutex_);
+  onSignal_ = std::move(fn);
 }
 
 bool TUsbEvent::Wait(int timeoutMs) {

@@ -1,5 +1,6 @@
 #include "kernel/comm/FtdiUSB.h"
 
+#include <algorithm>
 #include <regex>
 
 #include "Platform/Services.h"
@@ -8,11 +9,6 @@
 #include "kernel/LidarError.h"
 
 namespace OrlaqLidar {
-
-namespace {
-// Period of the main-loop timer that reads a deterministic (test) driver.
-constexpr int InlineReadPeriodMs = 1;
-}  // namespace
 
 TFtdiUSB::TFtdiUSB() : alive_(std::make_shared<char>(0)) {}
 
@@ -63,7 +59,18 @@ bool TFtdiUSB::OpenThread(bool withParameters, int baud, int dataBits, int stopB
   if (!threaded && loop) {
     TFtdiUSBThread* reader = thread_.get();
     readerLoop_ = loop;
-    readerTimer_ = loop->StartTimer(InlineReadPeriodMs, [reader] { reader->Cycle(0); });
+    const TUsbDriver::TInlineReading reading = driver->InlineReading();
+    readerTimer_ = loop->StartTimer(std::max(1, reading.PeriodMs), [reader] { reader->Cycle(0); });
+    if (reading.OnSignal) {
+      // Reads queued for a reader closed meanwhile do nothing.
+      readerAlive_ = std::make_shared<char>(0);
+      std::weak_ptr<char> readerAlive = readerAlive_;
+      reader->SetSignalHandler([loop, readerAlive, reader] {
+        loop->Post([readerAlive, reader] {
+          if (!readerAlive.expired()) reader->Cycle(0);
+        });
+      });
+    }
   }
   if (withParameters) {
     ChangeRSParameters(baud, dataBits, stopBits, parity, flow);
@@ -79,6 +86,7 @@ void TFtdiUSB::Close() {
     readerTimer_ = 0;
     readerLoop_ = nullptr;
   }
+  readerAlive_.reset();
   lastError_ = thread_->WaitFor();
   thread_.reset();
   serialNumber_.clear();

@@ -108,6 +108,7 @@ class TFtdiUSB {
   // Deterministic drivers: the main loop timer that reads.
   TMainLoop* readerLoop_ = nullptr;
   int readerTimer_ = 0;
+  std::shared_ptr<char> readerAlive_;  // while the inline reader may be woken
   // Posted wake-ups hold a weak reference: once this object is gone they do nothing.
   std::shared_ptr<char> alive_;
 };

@@ -185,6 +185,10 @@ void TFtdiUSBThread::Cycle(int waitMs) {
   if (!threaded_ && error_ != 0) Finish();
 }
 
+void TFtdiUSBThread::SetSignalHandler(std::function<void()> fn) {
+  if (event_) event_->SetOnSignal(std::move(fn));
+}
+
 void TFtdiUSBThread::DoRequests() {
   std::lock_guard lock(requestLock_);
   if (serialPending_) {

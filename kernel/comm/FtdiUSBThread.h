@@ -30,6 +30,8 @@ class TFtdiUSBThread {
   void Start(std::function<void()> wake, bool threaded);
   // One pass of the read loop, waiting at most waitMs for the receive event.
   void Cycle(int waitMs);
+  // Called whenever the receive event is signalled (inline readers).
+  void SetSignalHandler(std::function<void()> fn);
   void Terminate();
   // Ends the thread and returns its result (the error, 0 if none).
   int WaitFor();

@@ -325,6 +325,47 @@ TEST_F(FtdiUSBTest, UnplugEndsTheReaderWithQueueStatusError) {
   EXPECT_EQ(Fake.State(again).Resets, resets + 2);
 }
 
+// A driver that signals arrivals is read at once and polled seldom, as a
+// reader thread waits on its event; a device plugged in again is opened anew
+// while the handle from before the unplug stays dead.
+TEST_F(FtdiUSBTest, SignalledReadingAndReplug) {
+  Fake.SetInlineReading({200, true});
+  const int dev = OpenNew();
+  Fake.Inject(dev, "now");
+  Loop.ProcessPosted();
+  EXPECT_EQ(ReadAll(), "now");
+  Fake.FailQueueStatus(1);  // no signal: only the poll sees the hiccup
+  Loop.AdvanceMs(199);
+  EXPECT_EQ(Fake.State(dev).Resets, 2);  // the two of the open
+  Loop.AdvanceMs(1);
+  EXPECT_EQ(Fake.State(dev).Resets, 3);
+  Loop.AdvanceMs(200);  // a good poll: the hiccup is over
+
+  Fake.Unplug(dev);
+  Loop.ProcessPosted();
+  EXPECT_EQ(Disconnects, 0);  // one failure is a hiccup
+  Loop.AdvanceMs(200);
+  EXPECT_EQ(Disconnects, 1);
+  EXPECT_EQ(Usb.LastError(), 404);
+
+  // Plugged in again before the old handle was closed: that one stays dead.
+  TFtdiUSB other;
+  other.DeviceDescription = "ORML LIDAR";
+  Fake.Replug(dev);
+  ASSERT_TRUE(other.Open());
+  EXPECT_EQ(Fake.State(dev).Opens, 2);
+  Fake.Unplug(dev);
+  TUsbHandle stale = UsbNoHandle;
+  Fake.Replug(dev);
+  EXPECT_FALSE(Fake.IsOpen(dev));
+  EXPECT_EQ(Fake.OpenByLocation(0x1011, stale), FT_OK);
+  uint32_t waiting = 0;
+  EXPECT_EQ(Fake.GetQueueStatus(stale, waiting), FT_OK);
+  EXPECT_EQ(Fake.GetQueueStatus(stale - 1, waiting), FT_IO_ERROR);
+  EXPECT_EQ(Fake.Close(stale - 1), FT_OK);
+  EXPECT_EQ(Fake.GetQueueStatus(stale - 1, waiting), FT_INVALID_HANDLE);
+}
+
 TEST_F(FtdiUSBTest, CloseRaisesOnDisconnectButDestructionDoesNot) {
   const int dev = OpenNew();
   EXPECT_TRUE(Usb.Open());  // already open: nothing more
