@@ -13,7 +13,7 @@ using namespace OrlaqExport;
 
 namespace {
 
-class ExportPattern : public Test::TSimulatedTime {
+class ExportPattern : public OrlaqLidar::Test::TSimulatedTime {
  protected:
   TExportParameters Params(const std::string& pattern, int slice) {
     TExportConfig c;
