@@ -1,0 +1,39 @@
+#include "Export/ExportConfig.h"
+
+#include <filesystem>
+
+namespace OrlaqLidar {
+
+namespace fs = std::filesystem;
+
+bool TExportConfig::Load(const TCustomIniFile& store, const std::string& section) {
+  if (Folder.empty()) {
+    std::error_code ec;
+    Folder = (fs::current_path(ec) / "ExportData").string();
+  }
+  Folder = store.ReadString(section, "Folder", Folder);
+  Type = store.ReadString(section, "Type", Type);
+  FilePattern = store.ReadString(section, "FilePattern", FilePattern);
+  ColumnDelimiter = store.ReadString(section, "ColumnDelimiter", ColumnDelimiter);
+  Processing.ProfileTime = store.ReadInteger(section, "ProfileTime", Processing.ProfileTime);
+  Processing.Processings = OrlaqExport::TExportProcessing::FromCode(store.ReadString(section, "Processings", "OSBR2"));
+  LogMonitoring = store.ReadBool(section, "LogMonitoring", LogMonitoring);
+  MinutesSlice = store.ReadInteger(section, "MinutesSlice", MinutesSlice);
+  DateFormat = static_cast<uint8_t>(store.ReadInteger(section, "DateFormat", DateFormat));
+  return true;
+}
+
+bool TExportConfig::Save(TCustomIniFile& store, const std::string& section) const {
+  store.WriteString(section, "Folder", Folder);
+  store.WriteString(section, "Type", Type);
+  store.WriteString(section, "FilePattern", FilePattern);
+  store.WriteString(section, "ColumnDelimiter", ColumnDelimiter);
+  store.WriteInteger(section, "ProfileTime", Processing.ProfileTime);
+  store.WriteString(section, "Processings", OrlaqExport::TExportProcessing::ToCode(Processing.Processings));
+  store.WriteBool(section, "LogMonitoring", LogMonitoring);
+  store.WriteInteger(section, "MinutesSlice", MinutesSlice);
+  store.WriteInteger(section, "DateFormat", DateFormat);
+  return true;
+}
+
+}  // namespace OrlaqLidar

@@ -1,0 +1,35 @@
+#pragma once
+// Persistent export settings: where the text files go, how they are named
+// and sliced, which processing is applied and what is written. Read from
+// the settings store (section "Skyvane\Export") or, in batch mode, from the
+// first section of an INI file.
+#include <cstdint>
+#include <string>
+
+#include "Common/CustomIniFile.h"
+#include "Export/ExportProcessing.h"
+
+namespace OrlaqLidar {
+
+class TExportConfig {
+ public:
+  static constexpr const char* Section = "Skyvane\\Export";
+  static constexpr const char* DefaultPattern = "%SN%_%YYYY%%MM%%DD%_%SLICE%";
+
+  // An empty Folder becomes the current folder + "ExportData" first; an
+  // absent value keeps the current one. Always true.
+  bool Load(const TCustomIniFile& store, const std::string& section);
+  // Writes all eight keys. Always true.
+  bool Save(TCustomIniFile& store, const std::string& section) const;
+
+  OrlaqExport::TExportProcessing Processing{55, 60};
+  std::string Folder;
+  std::string Type = "Text";
+  std::string FilePattern = DefaultPattern;
+  std::string ColumnDelimiter = ";";
+  bool LogMonitoring = true;
+  int MinutesSlice = 10;   // 0: no slicing
+  uint8_t DateFormat = 0;  // 0 day decimal, 1 RFC3339, 2 Unix epoch
+};
+
+}  // namespace OrlaqLidar
