@@ -20,6 +20,7 @@
 #include "Platform/Services.h"
 #include "Simulator/SimInstrument.h"
 #include "app/HeadlessRunner.h"
+#include "app/ProfileStatus.h"
 #include "kernel/ErrorLogger.h"
 #include "kernel/LidarAcquisition.h"
 #include "kernel/LidarApplication.h"
@@ -136,6 +137,8 @@ class TSoakRun::TSession {
   TLidarApplication* app_ = nullptr;
   TLidarAcquisition* source_ = nullptr;
   std::ostream quiet_{nullptr};
+  // The station's data manager, as the headless program runs it.
+  std::unique_ptr<TProfileStatus> profiles_;
   std::unique_ptr<THeadlessRunner> runner_;
   TMainLoop::TTimerId pollTimer_ = 0;
 
@@ -212,7 +215,9 @@ bool TSoakRun::TSession::SetUp() {
     laserHours_.insert(static_cast<long long>(std::floor(t * 24.0 + 1e-9)));
     if (firstLaserMs_ < 0) firstLaserMs_ = static_cast<long long>(Elapsed());
   });
+  profiles_ = std::make_unique<TProfileStatus>(*source_, app_->Config);
   runner_ = std::make_unique<THeadlessRunner>(*source_, app_->Config, loop_, quiet_, false);
+  runner_->SetProfileLine([this] { return profiles_->Line(); });
   runner_->Start(0);
   pollTimer_ = loop_.StartTimer(100, [this] { runner_->Poll(); });
   return true;
@@ -341,6 +346,7 @@ void TSoakRun::TSession::TearDown() {
   if (pollTimer_) loop_.StopTimer(pollTimer_);
   pollTimer_ = 0;
   runner_.reset();
+  profiles_.reset();
   if (app_) {
     if (run_.OnDetach && source_) run_.OnDetach(*app_);
     if (source_) source_->RemoveDataConsumer(this);
