@@ -113,10 +113,14 @@ bool TLidarConfig::Load(const TCustomIniFile& ini) {
     channel->Load(ini, section, boardLayout);
 
     if (!CheckLimits(file, section, *channel)) return false;
-    if (const TChannelConfig* earlier = FirstChannel(channel->RecordID);
-        earlier && (earlier->Type() == TChannelType::Lidar || earlier->Type() == TChannelType::Monitor))
-      return Reject(file, "[" + section + "] have same RecordID=" + std::to_string(channel->RecordID) +
-                             " than a previous channel!");
+    // Every earlier data channel counts, not only the first with that
+    // identifier: behind a channel of another protocol, two data channels
+    // would otherwise share one identifier in the recorded files.
+    for (const auto& earlier : Channels)
+      if (earlier->RecordID == channel->RecordID &&
+          (earlier->Type() == TChannelType::Lidar || earlier->Type() == TChannelType::Monitor))
+        return Reject(file, "[" + section + "] have same RecordID=" + std::to_string(channel->RecordID) +
+                               " than a previous channel!");
     if (!Groups.count(channel->GroupID))
       return Reject(file, "[" + section + "] have a unknown GroupeID=" + std::to_string(channel->GroupID));
     for (const auto& earlier : Channels) {

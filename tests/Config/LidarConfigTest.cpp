@@ -250,6 +250,15 @@ TEST_F(LidarConfigTest, ARecordIdOfAnEarlierUnknownProtocolChannelIsAccepted) {
   EXPECT_EQ(config.FindChannel(5), nullptr);
 }
 
+TEST_F(LidarConfigTest, TwoDataChannelsBehindAnUnknownProtocolChannelCannotShareItsRecordId) {
+  EXPECT_FALSE(Load("[ChannelGroup1]\nGroupID=1\n"
+                    "[Channel1]\nRecordID=5\nGroupID=1\nName=A\nUSB=U1\nProtocol=serial\n"
+                    "[Channel2]\nRecordID=5\nGroupID=1\nName=B\nUSB=U2\n"
+                    "[Channel3]\nRecordID=5\nGroupID=1\nName=C\nUSB=U3\nProtocol=LIDAR_MONITOR\n"));
+  ExpectOnlyWarning("[Channel3] have same RecordID=5 than a previous channel!");
+  EXPECT_EQ(config.Channels.size(), 2u);
+}
+
 TEST_F(LidarConfigTest, GateTimesAreReadInNanosecondsWithEitherSeparator) {
   ASSERT_TRUE(LoadWithChannel3("RecordID=3\nGroupID=1\nName=C\nUSB=DEV C\nDoorsTime=12,5\nOffsetTime=-20.5\n"));
   EXPECT_DOUBLE_EQ(Last().DoorsTime, 12.5e-9);

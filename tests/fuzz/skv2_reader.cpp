@@ -1,7 +1,8 @@
 // libFuzzer target: arbitrary bytes as a recorded data file, through every
 // reading path (open, index, read, search) and through the repair that an
 // open for writing performs. Built by scripts/fuzz; the corpus smoke test
-// includes this file to run the same paths under ctest.
+// and the regression test include this file to run the same paths under
+// ctest.
 // fuzz-sources: kernel/files/LidFileAccess.cpp kernel/files/LidFileStream.cpp kernel/ErrorLogger.cpp
 #include <unistd.h>
 
@@ -122,15 +123,9 @@ void WriteSkv2Seed(const fs::path& path, int variant) {
   }
 }
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // scripts/fuzz asks for seed files in the corpus folder.
-  if (const char* dir = std::getenv("FUZZ_SEED_DIR")) {
-    for (int v = 0; v < kSeeds; ++v) WriteSkv2Seed(fs::path(dir) / ("seed" + std::to_string(v) + ".skv2"), v);
-  }
-  return 0;
-}
+namespace OrlaqLidar::Fuzz::Skv2Reader {
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+int Run(const uint8_t* data, size_t size) {
   using OrlaqLidar::TLidFileAccess;
   static const OrlaqLidar::TApplicationConfig settings;
   const fs::path& path = FuzzFile();
@@ -181,3 +176,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fs::remove(path, ec);
   return 0;
 }
+
+}  // namespace OrlaqLidar::Fuzz::Skv2Reader
+
+#ifndef SKYVANE_FUZZ_NO_ENTRY
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  // scripts/fuzz asks for seed files in the corpus folder.
+  if (const char* dir = std::getenv("FUZZ_SEED_DIR")) {
+    for (int v = 0; v < kSeeds; ++v) WriteSkv2Seed(fs::path(dir) / ("seed" + std::to_string(v) + ".skv2"), v);
+  }
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  return OrlaqLidar::Fuzz::Skv2Reader::Run(data, size);
+}
+#endif

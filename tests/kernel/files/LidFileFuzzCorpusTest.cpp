@@ -15,7 +15,7 @@ using OrlaqLidar::Test::TTempDir;
 class LidFileFuzzCorpusTest : public OrlaqLidar::Test::TSimulatedTime {
  protected:
   void Run(const std::string& bytes) {
-    LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    OrlaqLidar::Fuzz::Skv2Reader::Run(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
   }
 
   std::vector<std::string> Seeds() {
