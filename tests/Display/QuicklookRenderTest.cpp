@@ -31,9 +31,10 @@ class QuicklookRender : public ::testing::Test {
     static int argc = 1;
     static char name[] = "QuicklookRenderTest";
     static char* argv[] = {name, nullptr};
-    if (!QGuiApplication::instance()) app_ = std::make_unique<QGuiApplication>(argc, argv);
+    // Left alive to the end of the process: destroying it among the
+    // static destructors crashes.
+    if (!QGuiApplication::instance()) new QGuiApplication(argc, argv);
   }
-  static inline std::unique_ptr<QGuiApplication> app_;
 
   // Boundary layer decaying with range, a cloud between two ranges.
   static std::vector<double> Profile() {
