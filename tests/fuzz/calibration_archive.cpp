@@ -60,7 +60,9 @@ bool MayChange(const std::string& rel, bool serialFolders) {
 }
 
 bool KnownAnswer(const std::string& text) {
-  static const std::regex extracted(R"(^[1-9]\d* file\(s\) extracted$)");
+  // What was refused, when anything was: "N entries refused: <reasons>".
+  static const std::regex extracted(
+      R"(^(No file extracted !|[1-9]\d* file\(s\) extracted)(\n[1-9]\d* entr(y|ies) refused: [a-z0-9 ,]+)?$)");
   return text == "Error while extracting calibrations file archive !" ||
          text == "No file extracted !\nNot a calibration archive ???" || text == "Can't open file !" ||
          std::regex_match(text, extracted);
