@@ -15,6 +15,8 @@
 #include "Platform/SettingsStore.h"
 #include "Platform/SingleInstance.h"
 #include "Platform/UsbDriver.h"
+#include "Export/ExportSession.h"
+#include "app/BatchMode.h"
 #include "app/HeadlessReplay.h"
 #include "app/HeadlessRunner.h"
 #include "app/LogPrompt.h"
@@ -100,17 +102,23 @@ int main(int argc, char** argv) {
   });
   TErrorLogger::Instance().Attach(loop);
 
-  if (app->Config.ExportMode) {
-    std::cerr << "skyvane: batch export is not available in this version" << std::endl;
-    Shutdown(app);
-    return -1;
-  }
   // A definition asked for that cannot be used ends the run: falling back to
   // another one would drive or describe the wrong instrument.
   if (!app->DefinitionError().empty()) {
     std::cerr << "skyvane: " << app->DefinitionError() << std::endl;
     Shutdown(app);
-    return 1;
+    return app->Config.ExportMode ? 253 : 1;
+  }
+  if (app->Config.ExportMode) {
+    for (const auto& name : app->IgnoredFiles) std::cerr << "skyvane: " << name << ": no such file, ignored" << std::endl;
+    TBatchMode batch(*app, std::cerr, isatty(STDERR_FILENO) != 0 && !app->Options.Quiet);
+    app->Init(false);
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+    int exitCode = batch.Run();
+    if (exitCode >= 0) exitCode = batch.Export();
+    Shutdown(app);
+    return exitCode & 0xFF;
   }
 
   // Two copies started in different sessions do not see each other's
@@ -178,12 +186,15 @@ int main(int argc, char** argv) {
   if (!app->Options.Headless)
     std::cout << "Skyvane: no main window in this version, running the acquisition headless" << std::endl;
   app->Options.ForceAutoPower = true;
+  app->SetAutoExportFactory(OrlaqExport::TExportSession::AutoExportFactory());
   app->Init(true);
   std::cout << Summary(*app) << std::endl;
   if (!app->DefinitionLoaded()) {
     Shutdown(app);
     return 1;
   }
+  // The stored wish: files follow the laser from its first switching on.
+  app->SetAutoExport(app->Config.AutoExport);
 
   int exitCode = 0;
   {
