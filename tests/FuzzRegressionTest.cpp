@@ -32,17 +32,6 @@ struct TTarget {
   std::function<TSeeds()> Seeds;
 };
 
-TSeeds Skv2Seeds() {
-  TScratchDir dir("skv2-seed");
-  TSeeds seeds;
-  for (int v = 0; v < 4; ++v) {
-    const fs::path path = dir.Path() / ("seed" + std::to_string(v) + ".skv2");
-    WriteSkv2Seed(path, v);
-    seeds.emplace_back(path.filename().string(), ReadFileBytes(path));
-  }
-  return seeds;
-}
-
 const TTarget kTargets[] = {
     {"airins_protocol", AirinsProtocol::Run, AirinsProtocol::Seeds},
     {"calibration_archive", CalibrationArchive::Run, CalibrationArchive::Seeds},
@@ -52,7 +41,7 @@ const TTarget kTargets[] = {
     {"lidar_protocol", LidarProtocol::Run, LidarProtocol::Seeds},
     {"monitor_protocol", MonitorProtocol::Run, MonitorProtocol::Seeds},
     {"settings_file", SettingsFile::Run, SettingsFile::Seeds},
-    {"skv2_reader", Skv2Reader::Run, Skv2Seeds},
+    {"skv2_reader", Skv2Reader::Run, Skv2SeedFiles},
 };
 
 class FuzzRegressionTest : public OrlaqLidar::Test::TSimulatedTime, public ::testing::WithParamInterface<TTarget> {
