@@ -8,6 +8,7 @@
 #include "tests/fuzz/calibration_archive.cpp"
 #include "tests/fuzz/calibration_files.cpp"
 #include "tests/fuzz/definition_loader.cpp"
+#include "tests/fuzz/export_pattern.cpp"
 #include "tests/fuzz/lidar_protocol.cpp"
 #include "tests/fuzz/monitor_protocol.cpp"
 #include "tests/fuzz/settings_file.cpp"
@@ -38,6 +39,7 @@ const TTarget kTargets[] = {
     {"calibration_files", CalibrationFiles::Run, CalibrationFiles::Seeds},
     {"definition_loader", DefinitionLoader::Run,
      [] { return DefinitionLoader::Seeds(OrlaqLidar::Test::SourceDir()); }},
+    {"export_pattern", ExportPattern::Run, ExportPattern::Seeds},
     {"lidar_protocol", LidarProtocol::Run, LidarProtocol::Seeds},
     {"monitor_protocol", MonitorProtocol::Run, MonitorProtocol::Seeds},
     {"settings_file", SettingsFile::Run, SettingsFile::Seeds},
