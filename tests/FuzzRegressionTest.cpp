@@ -10,6 +10,7 @@
 #include "tests/fuzz/definition_loader.cpp"
 #include "tests/fuzz/export_pattern.cpp"
 #include "tests/fuzz/lidar_protocol.cpp"
+#include "tests/fuzz/lidar_replay.cpp"
 #include "tests/fuzz/monitor_protocol.cpp"
 #include "tests/fuzz/settings_file.cpp"
 #include "tests/fuzz/skv2_reader.cpp"
@@ -41,6 +42,7 @@ const TTarget kTargets[] = {
      [] { return DefinitionLoader::Seeds(OrlaqLidar::Test::SourceDir()); }},
     {"export_pattern", ExportPattern::Run, ExportPattern::Seeds},
     {"lidar_protocol", LidarProtocol::Run, LidarProtocol::Seeds},
+    {"lidar_replay", LidarReplay::Run, LidarReplay::Seeds},
     {"monitor_protocol", MonitorProtocol::Run, MonitorProtocol::Seeds},
     {"settings_file", SettingsFile::Run, SettingsFile::Seeds},
     {"skv2_reader", Skv2Reader::Run, Skv2SeedFiles},
