@@ -242,14 +242,4 @@ TSeeds Seeds(const std::filesystem::path& sourceDir) {
 
 }  // namespace OrlaqLidar::Fuzz::DefinitionLoader
 
-#ifndef SKYVANE_FUZZ_NO_ENTRY
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  OrlaqLidar::Fuzz::WriteSeedsTo(std::getenv("FUZZ_SEED_DIR"), OrlaqLidar::Fuzz::DefinitionLoader::Seeds(
-                                                                   OrlaqLidar::Fuzz::SourceDirFromEnvironment()));
-  return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  return OrlaqLidar::Fuzz::DefinitionLoader::Run(data, size);
-}
-#endif
+SKYVANE_FUZZ_TARGET(DefinitionLoader, Seeds(SourceDirFromEnvironment()))

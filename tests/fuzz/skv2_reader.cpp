@@ -122,13 +122,4 @@ int Run(const uint8_t* data, size_t size) {
 
 }  // namespace OrlaqLidar::Fuzz::Skv2Reader
 
-#ifndef SKYVANE_FUZZ_NO_ENTRY
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  OrlaqLidar::Fuzz::WriteSeedsTo(std::getenv("FUZZ_SEED_DIR"), OrlaqLidar::Fuzz::Skv2SeedFiles());
-  return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  return OrlaqLidar::Fuzz::Skv2Reader::Run(data, size);
-}
-#endif
+SKYVANE_FUZZ_TARGET(Skv2Reader, Skv2SeedFiles())
