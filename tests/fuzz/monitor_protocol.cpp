@@ -79,7 +79,7 @@ class THarness {
     bool found = false;
     for (size_t start = 0; !found && start + line.size() + 2 <= stream_.size(); ++start)
       found = stream_.compare(start, line.size() + 2, line + kLineEnd) == 0 &&
-              (start == 0 || stream_.compare(start - 2, 2, kLineEnd) == 0) &&
+              (start == 0 || (start >= 2 && stream_.compare(start - 2, 2, kLineEnd) == 0)) &&
               (start + line.size() + 2 == stream_.size() ||
                stream_.size() - start > static_cast<size_t>(TMonitorProtocol::Capacity));
     FUZZ_CHECK(found);
