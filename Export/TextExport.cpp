@@ -100,6 +100,7 @@ bool TTextExport::WriteProfile(const TProfile& handle) {
   line.Text(TProcessingSetup::ToCode(processings & ~TProcessingSetup::FlagAfterPulse));
   line.Int(afterPulse);
   const size_t gates = std::min(profile.Signal.size(), static_cast<size_t>(std::max(profile.DoorCount, 0)));
+  line.Reserve(64 + gates * 16);
   for (size_t i = 0; i < gates; ++i) line.Short(profile.Signal[i]);
   line.Short(profile.Background).Text("0");
   return WriteLine(line);

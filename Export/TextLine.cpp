@@ -1,5 +1,6 @@
 #include "Export/TextLine.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -8,31 +9,46 @@ namespace OrlaqExport {
 
 using namespace OrlaqLidar;
 
-std::string ShortFloat(double v) {
+size_t ShortFloatChars(double v, char* out) {
   // A negative zero (a zero raw value times a negative factor) reads as 0.
   const float f = v == 0 ? 0.0f : static_cast<float>(v);
-  char buf[64];
-  const auto r = std::to_chars(buf, buf + sizeof buf, f, std::chars_format::scientific);
-  const std::string sci(buf, r.ptr);
-  if (!std::isfinite(f)) return sci;
+  char sci[32];
+  char* end = std::to_chars(sci, sci + sizeof sci, f, std::chars_format::scientific).ptr;
+  const size_t length = static_cast<size_t>(end - sci);
+  const char* e = std::find(sci, end, 'e');
+  if (!std::isfinite(f) || e == end) return static_cast<size_t>(std::copy(sci, end, out) - out);
   // The shortest digits come as "-d.ddde+XX"; write them as the general
   // form does: plain notation for exponents -4 to 8, else scientific.
-  const size_t e = sci.find('e');
-  const int exponent = std::stoi(sci.substr(e + 1));
-  if (exponent < -4 || exponent >= 9) return sci;
+  int exponent = 0;
+  std::from_chars(e + (e[1] == '+' ? 2 : 1), end, exponent);
+  if (exponent < -4 || exponent >= 9) return static_cast<size_t>(std::copy(sci, sci + length, out) - out);
   const bool negative = sci[0] == '-';
-  std::string digits;
-  for (size_t i = negative ? 1 : 0; i < e; ++i)
-    if (sci[i] != '.') digits += sci[i];
-  std::string out = negative ? "-" : "";
+  char digits[16];
+  size_t count = 0;
+  for (const char* p = sci + (negative ? 1 : 0); p < e; ++p)
+    if (*p != '.') digits[count++] = *p;
+  char* o = out;
+  if (negative) *o++ = '-';
+  const size_t whole = static_cast<size_t>(exponent) + 1;
   if (exponent < 0) {
-    out += "0." + std::string(static_cast<size_t>(-exponent - 1), '0') + digits;
-  } else if (digits.size() <= static_cast<size_t>(exponent) + 1) {
-    out += digits + std::string(static_cast<size_t>(exponent) + 1 - digits.size(), '0');
+    *o++ = '0';
+    *o++ = '.';
+    o = std::fill_n(o, -exponent - 1, '0');
+    o = std::copy(digits, digits + count, o);
+  } else if (count <= whole) {
+    o = std::copy(digits, digits + count, o);
+    o = std::fill_n(o, whole - count, '0');
   } else {
-    out += digits.substr(0, static_cast<size_t>(exponent) + 1) + "." + digits.substr(static_cast<size_t>(exponent) + 1);
+    o = std::copy(digits, digits + whole, o);
+    *o++ = '.';
+    o = std::copy(digits + whole, digits + count, o);
   }
-  return out;
+  return static_cast<size_t>(o - out);
+}
+
+std::string ShortFloat(double v) {
+  char buf[ShortFloatSize];
+  return std::string(buf, ShortFloatChars(v, buf));
 }
 
 std::string LongFloat(double v) {
@@ -73,16 +89,16 @@ std::string DateFormatName(uint8_t format) {
   }
 }
 
-std::string QuoteColumn(std::string_view column, char delimiter) {
-  bool quote = false;
+bool NeedsQuotes(std::string_view column, char delimiter) {
   for (const char c : column) {
     const auto u = static_cast<unsigned char>(c);
-    if (c == ' ' || u < 0x20 || u == 0x7F || c == '"' || c == delimiter) {
-      quote = true;
-      break;
-    }
+    if (c == ' ' || u < 0x20 || u == 0x7F || c == '"' || c == delimiter) return true;
   }
-  if (!quote) return std::string(column);
+  return false;
+}
+
+std::string QuoteColumn(std::string_view column, char delimiter) {
+  if (!NeedsQuotes(column, delimiter)) return std::string(column);
   std::string out = "\"";
   for (const char c : column) {
     if (c == '"') out += '"';
@@ -96,12 +112,19 @@ TTextLine::TTextLine(std::string_view tag, char delimiter, uint8_t dateFormat)
 
 TTextLine& TTextLine::Text(std::string_view column) {
   line_ += delimiter_;
-  line_ += QuoteColumn(column, delimiter_);
+  // Most columns are plain numbers: appended without a copy.
+  if (NeedsQuotes(column, delimiter_))
+    line_ += QuoteColumn(column, delimiter_);
+  else
+    line_ += column;
   return *this;
 }
 
 TTextLine& TTextLine::Int(long long value) { return Text(std::to_string(value)); }
-TTextLine& TTextLine::Short(double value) { return Text(ShortFloat(value)); }
+TTextLine& TTextLine::Short(double value) {
+  char buf[ShortFloatSize];
+  return Text(std::string_view(buf, ShortFloatChars(value, buf)));
+}
 TTextLine& TTextLine::Long(double value) { return Text(LongFloat(value)); }
 TTextLine& TTextLine::Date(TDateTime t) { return Text(ExportDate(t, dateFormat_)); }
 

@@ -15,6 +15,9 @@ constexpr const char* LineEnd = "\r\n";
 // The value as single precision, shortest form that reads back, at most 9
 // significant digits.
 std::string ShortFloat(double v);
+// The same into out, which holds ShortFloatSize characters; returns the length.
+constexpr size_t ShortFloatSize = 32;
+size_t ShortFloatChars(double v, char* out);
 // Shortest form with at most 15 significant digits.
 std::string LongFloat(double v);
 // 0 day decimal, 1 RFC3339 (UTC, milliseconds, no zone), 2 Unix epoch
@@ -38,6 +41,8 @@ class TTextLine {
   TTextLine& Short(double value);
   TTextLine& Long(double value);
   TTextLine& Date(OrlaqLidar::TDateTime t);
+  // Room for a long line (a profile's gates) made once.
+  void Reserve(size_t characters) { line_.reserve(characters); }
 
   // The line with its CR LF.
   std::string Finish() const { return line_ + LineEnd; }

@@ -217,6 +217,19 @@ bool TDataManager::ProcessShoot(int recordId, TLidarData& shot) {
     TTemporalSampling p(arguments_);
     if (!ComputeData(profile, p)) return false;
   }
+  // The corrections work on the accumulated profile: an owner that takes
+  // completed profiles only has them run once, at completion.
+  if (CompletedOnly) return true;
+  if (!ProcessAccumulated(profile)) return false;
+  if (FOnManagedDatas) {
+    profile.Open = true;
+    FOnManagedDatas(TProfile(&profile));
+  }
+  return true;
+}
+
+bool TDataManager::ProcessAccumulated(TManagedProfile& profile) {
+  const int flags = arguments_ ? arguments_->Setup.Processings : 0;
   if (flags & TProcessingSetup::FlagBackground) {
     TBrightnessSky p(arguments_);
     if (!ComputeData(profile, p)) return false;
@@ -232,10 +245,6 @@ bool TDataManager::ProcessShoot(int recordId, TLidarData& shot) {
   if (flags & TProcessingSetup::FlagRange2) {
     TDataPR2 p(arguments_);
     if (!ComputeData(profile, p)) return false;
-  }
-  if (FOnManagedDatas) {
-    profile.Open = true;
-    FOnManagedDatas(TProfile(&profile));
   }
   return true;
 }
@@ -267,6 +276,8 @@ bool TDataManager::ComputeData(TManagedProfile& profile, TProcessing& processing
 void TDataManager::CompleteProfile(int recordId) {
   TManagedProfile* profile = Profile(recordId);
   if (!profile) return;
+  // A failed correction is logged; the profile is handed out all the same.
+  if (CompletedOnly && profile->ShotRecords > 0) ProcessAccumulated(*profile);
   profile->Open = false;
   if (FOnManagedDatas) {
     try {

@@ -58,6 +58,8 @@ class TDataManager {
   // Checks the profile's calibration, then runs one processing; false on
   // failure or exception (logged).
   bool ComputeData(TManagedProfile& profile, TProcessing& processing);
+  // The corrections after the accumulation (B, A, O, R2 as selected).
+  bool ProcessAccumulated(TManagedProfile& profile);
   // Hands the channel's profile out as complete, then empties it.
   void CompleteProfile(int recordId);
   // Different settings complete the profiles; the arguments in use stay.
@@ -75,6 +77,9 @@ class TDataManager {
   // Boundaries on multiples of the profile time in UTC (true) or measured
   // from the first shot (false).
   bool Aligned = true;
+  // Only completed profiles are handed out: the running one is neither
+  // corrected after each shot nor passed on (exports, daily pictures).
+  bool CompletedOnly = false;
   TRawDataHandler FOnRawData;
   TProfileHandler FOnManagedDatas;
   TEventHandler FOnEvent;

@@ -4,6 +4,8 @@
 #include <climits>
 #include <cmath>
 
+#include "kernel/processing/GateLoop.h"
+
 namespace OrlaqLidar {
 
 namespace {
@@ -12,7 +14,7 @@ constexpr const char* ShotCode = "SHOOT";
 
 // Big-endian counts of `width` bytes into doubles; the common widths get
 // their own loop so that the compiler can vectorise them.
-void Decode(const uint8_t* p, int width, int n, double* out) {
+SKV_GATE_LOOP void Decode(const uint8_t* p, int width, int n, double* out) {
   switch (width) {
     case 2:
       for (int i = 0; i < n; ++i)

@@ -269,10 +269,22 @@ TEST_F(FullChainTest, TwoShotsThroughEveryCorrection) {
     const auto bytes = fx.Shot(counts, shots);
     source.DispatchRecord(1, bytes.data(), static_cast<int>(bytes.size()), t);
   };
+  // A manager that corrects at completion only ends with the same profile.
+  TDataManager completedOnly(fx.args.get(), &source);
+  completedOnly.CompletedOnly = true;
+  std::vector<TSeen> atCompletion;
+  completedOnly.FOnManagedDatas = [&](const TProfile& p) {
+    atCompletion.push_back({p->ChannelID, p->Open, p->StartTime, p->ShotRecords, p->AirinsTime, p->Signal});
+  };
   send(a, shotsA, At(10, 0, 1));
   send(b, shotsB, At(10, 0, 2));
   ASSERT_EQ(seen.size(), 2u);
   EXPECT_TRUE(seen.back().Open);
+  EXPECT_TRUE(atCompletion.empty());
+  completedOnly.Flush();
+  ASSERT_EQ(atCompletion.size(), 1u);
+  EXPECT_FALSE(atCompletion[0].Open);
+  EXPECT_EQ(atCompletion[0].Signal, seen.back().Signal);
   const TManagedProfile& p = *manager->Profile(1);
   EXPECT_NEAR(p.Background, background, 1e-9 * background);
   for (size_t i = 0; i < 8; ++i) {
