@@ -12,6 +12,7 @@
 #include <fstream>
 #include <numeric>
 
+#include "Common/IniFile.h"
 #include "Config/ApplicationConfig.h"
 #include "Export/CfExport.h"
 #include "Export/ExportManager.h"
@@ -197,6 +198,17 @@ TEST_F(NetcdfExportTest, SccMeasurementsFollowTheSliceAndTheTilt) {
   EXPECT_EQ(after.Text("Measurement_ID"), "20240501xy11");
   EXPECT_EQ(after.Doubles("Raw_Data_Start_Time"), (std::vector<double>{0, 60}));
   EXPECT_NEAR(after.Doubles("Laser_Pointing_Angle")[0], 30.0, 1e-9);
+}
+
+TEST_F(NetcdfExportTest, SettingsReadTheNetworkKeysAndAnSccMeasurementLastsAnHour) {
+  TIniFile ini;
+  ini.LoadFromText("[A]\nType=scc\nSccStation=xy\nSccChannelIDs=1:101\nInstitution=Obs\n[B]\nType=Text\n");
+  TExportConfig a, b;
+  a.Load(ini, "A");
+  b.Load(ini, "B");
+  EXPECT_EQ(a.MinutesSlice, 60);
+  EXPECT_EQ(b.MinutesSlice, 10);
+  EXPECT_EQ(a.SccStation + a.SccChannelIDs + a.Institution, "xy1:101Obs");
 }
 
 TEST_F(NetcdfExportTest, SccRefusesSettingsThatWouldExportNothingOrGuess) {
