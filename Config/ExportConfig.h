@@ -19,7 +19,7 @@ class TExportConfig {
   // An empty Folder becomes the current folder + "ExportData" first; an
   // absent value keeps the current one. Always true.
   bool Load(const TCustomIniFile& store, const std::string& section);
-  // Writes all eleven keys. Always true.
+  // Writes all twelve keys. Always true.
   bool Save(TCustomIniFile& store, const std::string& section) const;
 
   TProcessingSetup Processing{55, 60};

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <netcdf.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -68,6 +69,10 @@ TEST(NetcdfExportRunTest, AutomaticSccExportHoldsTheRecordedCountsOfEveryProfile
   std::vector<fs::path> files;
   for (const auto& e : fs::directory_iterator(runs.Dir / "scc")) files.push_back(e.path());
   ASSERT_FALSE(files.empty()) << run.Err;
+  // The last profile is completed when the laser is asked to go off; the
+  // shots recorded until it is off belong to no exported profile, so only
+  // an upper bound holds there.
+  std::sort(files.begin(), files.end());
   size_t rows = 0;
   for (const fs::path& f : files) {
     ASSERT_EQ(f.extension(), ".nc") << f;
@@ -114,10 +119,17 @@ TEST(NetcdfExportRunTest, AutomaticSccExportHoldsTheRecordedCountsOfEveryProfile
         }
         const auto it = sums.find({c + 1, minute});
         ASSERT_NE(it, sums.end()) << f << " row " << r << " channel " << c + 1;
+        const int profileShots = shots[r * 3 + static_cast<size_t>(c)];
+        if (f == files.back() && r + 1 == times) {
+          EXPECT_LE(sum, it->second.Counts) << f << " last row, channel " << c + 1;
+          EXPECT_GT(profileShots, 0);
+          EXPECT_LE(profileShots, it->second.Shots);
+          continue;
+        }
         EXPECT_EQ(sum, it->second.Counts) << f << " row " << r << " channel " << c + 1;
-        EXPECT_EQ(shots[r * 3 + static_cast<size_t>(c)], it->second.Shots) << f << " row " << r;
+        EXPECT_EQ(profileShots, it->second.Shots) << f << " row " << r;
       }
     }
   }
-  EXPECT_GE(rows, 1u);
+  EXPECT_GE(rows, 2u);  // a minute of shots crosses a minute boundary
 }
