@@ -2,6 +2,8 @@
 
 #include <filesystem>
 
+#include "Common/StringUtils.h"
+
 namespace OrlaqLidar {
 
 namespace fs = std::filesystem;
@@ -20,7 +22,12 @@ bool TExportConfig::Load(const TCustomIniFile& store, const std::string& section
   Processing.ProfileTime = store.ReadInteger(section, "ProfileTime", Processing.ProfileTime);
   Processing.Processings = TProcessingSetup::FromCode(store.ReadString(section, "Processings", "OSBR2"));
   LogMonitoring = store.ReadBool(section, "LogMonitoring", LogMonitoring);
-  MinutesSlice = store.ReadInteger(section, "MinutesSlice", MinutesSlice);
+  // A raw-data measurement of the network lasts an hour unless told otherwise.
+  const bool scc = UpperCase(Type) == "SCC";
+  MinutesSlice = store.ReadInteger(section, "MinutesSlice", scc ? 60 : MinutesSlice);
+  SccStation = store.ReadString(section, "SccStation", SccStation);
+  SccChannelIDs = store.ReadString(section, "SccChannelIDs", SccChannelIDs);
+  Institution = store.ReadString(section, "Institution", Institution);
   DateFormat = static_cast<uint8_t>(store.ReadInteger(section, "DateFormat", DateFormat));
   return true;
 }
@@ -35,6 +42,9 @@ bool TExportConfig::Save(TCustomIniFile& store, const std::string& section) cons
   store.WriteBool(section, "LogMonitoring", LogMonitoring);
   store.WriteInteger(section, "MinutesSlice", MinutesSlice);
   store.WriteInteger(section, "DateFormat", DateFormat);
+  store.WriteString(section, "SccStation", SccStation);
+  store.WriteString(section, "SccChannelIDs", SccChannelIDs);
+  store.WriteString(section, "Institution", Institution);
   return true;
 }
 

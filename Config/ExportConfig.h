@@ -1,5 +1,5 @@
 #pragma once
-// Persistent export settings: where the text files go, how they are named
+// Persistent export settings: where the export files go, how they are named
 // and sliced, which processing is applied and what is written. Read from
 // the settings store (section "Skyvane\Export") or, in batch mode, from the
 // first section of an INI file.
@@ -19,7 +19,7 @@ class TExportConfig {
   // An absent value keeps the current one; an empty Folder, stored or
   // kept, becomes the current folder + "ExportData". Always true.
   bool Load(const TCustomIniFile& store, const std::string& section);
-  // Writes all eight keys. Always true.
+  // Writes all twelve keys. Always true.
   bool Save(TCustomIniFile& store, const std::string& section) const;
 
   TProcessingSetup Processing{55, 60};
@@ -30,6 +30,12 @@ class TExportConfig {
   bool LogMonitoring = true;
   int MinutesSlice = 10;   // 0: no slicing
   uint8_t DateFormat = 0;  // 0 day decimal, 1 RFC3339, 2 Unix epoch
+  // NetCDF exports: the network's station code, the network's channel
+  // identifiers as "RecordID:ID" pairs separated by commas, and the
+  // institution named in the daily files.
+  std::string SccStation;
+  std::string SccChannelIDs;
+  std::string Institution;
 };
 
 }  // namespace OrlaqLidar

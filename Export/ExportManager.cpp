@@ -2,6 +2,8 @@
 
 #include "Common/StringUtils.h"
 #include "Config/ApplicationConfig.h"
+#include "Export/CfExport.h"
+#include "Export/SccExport.h"
 #include "Export/TextExport.h"
 #include "kernel/ErrorLogger.h"
 #include "kernel/LidarManager.h"
@@ -36,6 +38,8 @@ TExportManager::~TExportManager() {
 std::unique_ptr<TExportTemplate> TExportManager::CreateFormat(const std::string& type) {
   const std::string t = UpperCase(type);
   if (t.empty() || t == "TEXT") return std::make_unique<TTextExport>();
+  if (t == "SCC") return std::make_unique<TSccExport>();
+  if (t == "CF") return std::make_unique<TCfExport>();
   return nullptr;
 }
 
@@ -45,11 +49,17 @@ bool TExportManager::Start(const TExportParameters* parameters) {
   arguments_ = std::make_unique<TProcessingArgs>(parameters->Processing, &settings_.LidarConfig, &settings_.Setup);
   format_ = CreateFormat(parameters->Type);
   if (!format_) {
+    startError_ = "export type " + parameters->Type + " is not known";
     Log("Unknown export type <" + parameters->Type + ">: nothing exported");
     return false;
   }
   format_->SetArguments(arguments_.get());
-  format_->SetParameters(parameters);
+  if (!format_->SetParameters(parameters)) {
+    startError_ = format_->Refusal();
+    Log("Export refused: " + startError_);
+    format_.reset();
+    return false;
+  }
   dataManager_ = std::make_unique<TDataManager>(arguments_.get(), source_);
   dataManager_->CompletedOnly = true;  // running profiles are never exported
   dataManager_->FOnManagedDatas = [this](const TProfile& p) { OnProfile(p); };

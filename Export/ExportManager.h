@@ -30,12 +30,14 @@ class TExportManager {
   TExportManager& operator=(const TExportManager&) = delete;
 
   // Once per manager; the parameters must outlive it. False, with the
-  // reason logged, for an export type no format writes.
+  // reason logged and kept in StartError, for an export type no format
+  // writes or settings its format refuses.
   bool Start(const TExportParameters* parameters);
+  const std::string& StartError() const { return startError_; }
   // The open export file, or "no export" without a format.
   std::string GetDescription() const;
 
-  // The format for an export type ("Text"; case-insensitive), or null.
+  // The format for an export type ("Text", "SCC", "CF"; case-insensitive), or null.
   static std::unique_ptr<TExportTemplate> CreateFormat(const std::string& type);
 
   void OnProfile(const OrlaqLidar::TProfile& profile);
@@ -57,6 +59,7 @@ class TExportManager {
   std::unique_ptr<OrlaqLidar::TDataManager> dataManager_;
   std::unique_ptr<TExportTemplate> format_;
   long long failures_ = 0;
+  std::string startError_;
 };
 
 }  // namespace OrlaqExport

@@ -10,6 +10,9 @@ TExportParameters::TExportParameters(const OrlaqLidar::TExportConfig& config)
       ColumnDelimiter(config.ColumnDelimiter),
       LogMonitoring(config.LogMonitoring),
       MinutesSlice(config.MinutesSlice),
-      DateFormat(config.DateFormat) {}
+      DateFormat(config.DateFormat),
+      SccStation(config.SccStation),
+      SccChannelIDs(config.SccChannelIDs),
+      Institution(config.Institution) {}
 
 }  // namespace OrlaqExport

@@ -24,6 +24,9 @@ class TExportParameters {
   bool LogMonitoring = true;
   int MinutesSlice = 10;
   uint8_t DateFormat = 0;
+  std::string SccStation;
+  std::string SccChannelIDs;
+  std::string Institution;
 };
 
 }  // namespace OrlaqExport

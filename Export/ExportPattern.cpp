@@ -98,13 +98,14 @@ std::vector<std::string> UnknownPlaceholders(const std::string& pattern) {
   return unknown;
 }
 
-std::string ExportFileName(const TExportParameters& parameters, const std::string& serialNumber, TDateTime t) {
+std::string ExportFileName(const TExportParameters& parameters, const std::string& serialNumber, TDateTime t,
+                           const char* extension) {
   std::string name = ExpandPattern(parameters.FilePattern, PatternValues(parameters, serialNumber, t));
   for (char& c : name)
     if (c == '\\') c = '/';
   const size_t slash = name.rfind('/');
   const size_t dot = name.rfind('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) name += ".txt";
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) name += extension;
   std::string folder = parameters.Folder;
   if (!folder.empty() && folder.back() != '/') folder += '/';
   return folder + name;

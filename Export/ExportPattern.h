@@ -25,9 +25,9 @@ std::string ExpandPattern(const std::string& pattern, const TPatternValues& valu
 // The "%NAME%" items of a pattern that no value replaces (as "%NAME%").
 std::vector<std::string> UnknownPlaceholders(const std::string& pattern);
 
-// Folder, a separator, the expanded pattern, and ".txt" when its last
-// component has no extension. "\" in the pattern separates folders too.
+// Folder, a separator, the expanded pattern, and the extension when its
+// last component has none. "\" in the pattern separates folders too.
 std::string ExportFileName(const TExportParameters& parameters, const std::string& serialNumber,
-                           OrlaqLidar::TDateTime t);
+                           OrlaqLidar::TDateTime t, const char* extension = ".txt");
 
 }  // namespace OrlaqExport

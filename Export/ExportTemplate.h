@@ -21,7 +21,9 @@ class TExportTemplate {
   TExportTemplate& operator=(const TExportTemplate&) = delete;
 
   // Neither is owned; both must outlive the export. The arguments give the
-  // instrument definition, its setup and the processing of the profiles.
+  // instrument definition, its setup and the processing of the profiles;
+  // they come first. False from SetParameters: settings the format cannot
+  // export with (Refusal says why).
   virtual bool SetArguments(const OrlaqLidar::TProcessingArgs* arguments);
   virtual bool SetParameters(const TExportParameters* parameters);
   // A raw record (monitoring, INS, shot) as the source delivered it.
@@ -32,6 +34,8 @@ class TExportTemplate {
   virtual bool PrepareFile() { return true; }
   virtual bool Close() { return true; }
   virtual std::string GetDescription() const { return {}; }
+  // Why SetParameters refused the settings; empty when it did not.
+  const std::string& Refusal() const { return refusal_; }
 
   // Raises the newest data time to t when later; returns the newest.
   virtual OrlaqLidar::TDateTime NewData(OrlaqLidar::TDateTime t);
@@ -42,6 +46,7 @@ class TExportTemplate {
  protected:
   const OrlaqLidar::TProcessingArgs* arguments_ = nullptr;
   const TExportParameters* parameters_ = nullptr;
+  std::string refusal_;
 
  private:
   OrlaqLidar::TDateTime lastTime_ = 0;

@@ -100,7 +100,7 @@ int TBatchMode::Export() {
     return Refuse("cannot create the export folder " + settings_.Folder + (ec ? ": " + ec.message() : "")), -3;
 
   OrlaqExport::TExportSession session(settings_, app_.Config, *replay);
-  if (!session.Start()) return Refuse("export type " + settings_.Type + " is not known"), -3;
+  if (!session.Start()) return Refuse(session.Manager().StartError()), -3;
   THeadlessReplay reader(*replay, err_, err_, progress_);
   reader.SetOutput(false, app_.Options.Quiet);
   replay->Rewind();

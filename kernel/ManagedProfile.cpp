@@ -18,6 +18,7 @@ TManagedProfile::TManagedProfile(int channelId, const TChannelConfig* channel, T
   const size_t n = static_cast<size_t>(DoorCount);
   Signal.assign(n, 0.0);
   Accumulator.assign(n, 0.0);
+  RawCounts.assign(n, 0.0);
   Distance.assign(n, 0.0);
   Altitude.assign(n, 0.0);
   Reset(false);
@@ -80,6 +81,7 @@ void TManagedProfile::Reset(bool keepAttachments) {
   Open = true;
   std::fill(Signal.begin(), Signal.end(), 0.0);
   std::fill(Accumulator.begin(), Accumulator.end(), 0.0);
+  std::fill(RawCounts.begin(), RawCounts.end(), 0.0);
   if (keepAttachments) return;
   AirinsRecord.fill(0);
   AirinsLength = 0;

@@ -21,7 +21,7 @@ class TProcessingArgs;
 
 class TManagedProfile {
  public:
-  // Gate count DoorsUsed, door and offset time from the channel; the four
+  // Gate count DoorsUsed, door and offset time from the channel; the five
   // arrays are allocated once here and reused. Ends with a full Reset.
   TManagedProfile(int channelId, const TChannelConfig* channel, TCalibration* calibration, int profileTime,
                   TProcessingArgs* args);
@@ -78,6 +78,9 @@ class TManagedProfile {
   int RecordShots = 0;
   std::vector<double> Signal;
   std::vector<double> Accumulator;
+  // The recorded counts summed over the profile's shot records, before any
+  // processing or weighting: what raw-data exports need.
+  std::vector<double> RawCounts;
   std::vector<double> Distance;
   std::vector<double> Altitude;
   double Background = 0;

@@ -71,10 +71,15 @@ bool TSpacialSampling::Process(TManagedProfile* profile) {
   double* signal = profile->Signal.data();
   profile->First();
   Shot->FirstDoor();
-  if (profile->RecordShots == 0)
+  if (profile->RecordShots == 0) {
     std::fill(signal, signal + n, 0.0);
-  else
+  } else {
     Decode(Shot->Data(), channel.DoorsByte, n, signal);
+    // Counts of a record that stands for no laser shot are not counted.
+    double* raw = profile->RawCounts.data();
+    const int m = std::min(n, static_cast<int>(profile->RawCounts.size()));
+    for (int i = 0; i < m; ++i) raw[i] += signal[i];
+  }
   // Gates the record does not have carry nothing.
   std::fill(signal + n, signal + gates, 0.0);
   return true;

@@ -110,7 +110,7 @@ TEST(ExportConfig, LoadSaveAndDefaults) {
 
   TIniFile out;
   c.Save(out, "S");
-  EXPECT_EQ(out.ReadSectionKeys("S").size(), 9u);
+  EXPECT_EQ(out.ReadSectionKeys("S").size(), 12u);
   EXPECT_EQ(out.ReadString("S", "Processings", ""), "OSBAR2");
   TExportConfig back;
   back.Load(out, "S");

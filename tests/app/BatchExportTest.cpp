@@ -155,6 +155,7 @@ TEST_F(BatchExportTest, BadInputGetsALineAndItsExitCodeAndWritesNothing) {
       {"nofile", "", {(runs_->Dir / "missing.skv2").string()}, 254, "no recorded file named"},
       {"placeholder", "FilePattern=%SN%_%Hour%\n", {recorded}, 253, "unknown placeholder %Hour%"},
       {"folder", "FilePattern=" + (blocked / "sub" / "x").string() + "\n", {recorded}, 253, "cannot create the export folder"},
+      {"noscc", "Type=SCC\nSccStation=xy\nSccChannelIDs=9:109\n", {recorded}, 253, "no lidar channel has an identifier"},
   };
   for (const TCase& c : cases) {
     const TRun run = Export(Settings(c.name, c.lines), c.files, c.name);

@@ -1,0 +1,142 @@
+#include "Export/NetcdfExport.h"
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+
+#include "Config/LidarConfig.h"
+#include "Config/LidarSetup.h"
+#include "kernel/ErrorLogger.h"
+#include "kernel/processing/DistanceCompute.h"
+
+namespace OrlaqExport {
+
+using namespace OrlaqLidar;
+namespace fs = std::filesystem;
+
+namespace {
+constexpr double RadiansToDegrees = 180.0 / 3.14159265358979323846;
+}
+
+bool TNetcdfExport::SetArguments(const TProcessingArgs* arguments) {
+  Close();
+  return TExportTemplate::SetArguments(arguments);
+}
+
+bool TNetcdfExport::SetParameters(const TExportParameters* parameters) {
+  TExportTemplate::SetParameters(parameters);
+  refusal_.clear();
+  channels_.clear();
+  if (!parameters) return true;
+  if (!arguments_ || !arguments_->Definition || !arguments_->LidarSetup) {
+    refusal_ = "no instrument definition to export";
+    return false;
+  }
+  return SelectChannels();
+}
+
+std::vector<const TChannelConfig*> TNetcdfExport::LidarChannels() const {
+  std::vector<const TChannelConfig*> list;
+  for (const auto& c : arguments_->Definition->Channels)
+    if (c && c->Type() == TChannelType::Lidar) list.push_back(c.get());
+  return list;
+}
+
+double TNetcdfExport::PointingAngle() const {
+  const TLidarSetup& s = *arguments_->LidarSetup;
+  return TDistanceCompute::ZenithAngle(s.RollBase, s.PitchBase) * RadiansToDegrees;
+}
+
+long long TNetcdfExport::PeriodOf(const TManagedProfile& profile) {
+  const long long seconds = static_cast<long long>(std::floor(DateTimeToUnix(profile.StartTime) + 1e-6));
+  return profile.ProfileTime > 0 ? seconds / profile.ProfileTime : seconds;
+}
+
+bool TNetcdfExport::WriteProfile(const TProfile& handle) {
+  const TManagedProfile& profile = *handle;
+  NewData(profile.StartTime);
+  if (!parameters_ || channels_.empty()) return false;
+  size_t channel = 0;
+  while (channel < channels_.size() && channels_[channel].Config->RecordID != profile.ChannelID) ++channel;
+  if (channel == channels_.size()) return true;  // a channel the file leaves out
+  const long long period = PeriodOf(profile);
+  try {
+    if (!row_ || row_->Period != period || row_->Present[channel]) {
+      const std::string name = FileNameFor(profile.StartTime);
+      if (name != file_.Name()) OpenFileFor(profile, name);
+      // What a continued file holds already is not written twice.
+      if (hasStored_ && period <= lastStoredPeriod_) return true;
+      row_ = TRow{rows_, period, profile.StartTime, profile.LastTime, std::vector<bool>(channels_.size(), false)};
+      ++rows_;
+    }
+    row_->Start = std::min(row_->Start, profile.StartTime);
+    row_->Stop = std::max(row_->Stop, profile.LastTime);
+    row_->Present[channel] = true;
+    WriteRow(profile, channel, *row_);
+    file_.Sync();
+    hasStored_ = true;
+    lastStoredPeriod_ = period;
+    return true;
+  } catch (const ENetcdfError& e) {
+    Log("Can't write NetCDF export <" + FileNameFor(profile.StartTime) + ">: " + e.what());
+    // The next profile starts over with the file as it is on disk.
+    file_.Close();
+    row_.reset();
+    return false;
+  }
+}
+
+void TNetcdfExport::OpenFileFor(const TManagedProfile& profile, const std::string& name) {
+  file_.Close();
+  row_.reset();
+  rows_ = 0;
+  hasStored_ = false;
+  lastStoredPeriod_ = -1;
+  std::error_code ec;
+  const fs::path parent = fs::path(name).parent_path();
+  if (!parent.empty()) fs::create_directories(parent, ec);
+  if (fs::exists(name, ec)) {
+    try {
+      file_.Open(name, true);
+      TDateTime lastStart = 0;
+      rows_ = StoredRows(lastStart);
+      if (rows_ > 0) {
+        hasStored_ = true;
+        lastStoredPeriod_ = profile.ProfileTime > 0
+                                ? static_cast<long long>(std::floor(DateTimeToUnix(lastStart) + 1e-6)) / profile.ProfileTime
+                                : static_cast<long long>(std::floor(DateTimeToUnix(lastStart) + 1e-6));
+      }
+      return;
+    } catch (const ENetcdfError& e) {
+      // A file that cannot be continued is kept for whoever can still read
+      // it; the export goes on in a new one.
+      file_.Close();
+      std::string aside;
+      for (int n = 1; aside.empty() || fs::exists(aside, ec); ++n) aside = name + ".unreadable-" + std::to_string(n);
+      fs::rename(name, aside, ec);
+      Log("NetCDF export <" + name + "> cannot be continued (" + e.what() + "): kept as <" + aside + ">");
+      if (ec) throw ENetcdfError("setting aside " + name + ": " + ec.message());
+    }
+  }
+  file_.Create(name, true);
+  try {
+    DefineFile(profile);
+  } catch (...) {
+    // A file without its layout would refuse every later profile.
+    file_.Close();
+    fs::remove(name, ec);
+    throw;
+  }
+}
+
+bool TNetcdfExport::Close() {
+  file_.Close();
+  row_.reset();
+  rows_ = 0;
+  hasStored_ = false;
+  lastStoredPeriod_ = -1;
+  ResetLastTime();
+  return true;
+}
+
+}  // namespace OrlaqExport

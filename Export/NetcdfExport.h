@@ -1,0 +1,75 @@
+#pragma once
+// Base of the NetCDF exports: the completed profiles of the lidar channels
+// become rows of one file, one row per profile period holding every
+// channel's profile of that period; a row goes to the file its start names
+// and the file is synced after every profile, so that a crash costs at most
+// the profile being written. An existing file is continued after its last
+// whole row; profiles of periods it already holds are not written again.
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Config/ChannelConfig.h"
+#include "Export/ExportTemplate.h"
+#include "Export/NetcdfFile.h"
+
+namespace OrlaqExport {
+
+class TNetcdfExport : public TExportTemplate {
+ public:
+  static constexpr const char* ProgramVersion = "Skyvane 2.06";
+
+  // Closes the open file first: the next profile names it anew.
+  bool SetArguments(const OrlaqLidar::TProcessingArgs* arguments) override;
+  // Chooses the exported channels; false (with Refusal) when none is.
+  bool SetParameters(const TExportParameters* parameters) override;
+  bool WriteProfile(const OrlaqLidar::TProfile& profile) override;
+  bool Close() override;
+  std::string GetDescription() const override { return file_.IsOpen() ? file_.Name() : std::string(); }
+
+ protected:
+  struct TChannel {
+    const OrlaqLidar::TChannelConfig* Config = nullptr;
+    int NetworkId = 0;
+  };
+  // The row being filled: its index in the file and the span of its profiles.
+  struct TRow {
+    size_t Index = 0;
+    long long Period = 0;
+    OrlaqLidar::TDateTime Start = 0;
+    OrlaqLidar::TDateTime Stop = 0;
+    std::vector<bool> Present;
+  };
+
+  // Fills channels_ from the definition and the parameters; false with refusal_ set.
+  virtual bool SelectChannels() = 0;
+  // The file of the row starting at t.
+  virtual std::string FileNameFor(OrlaqLidar::TDateTime t) const = 0;
+  // Lays out a new file; first is the profile opening it.
+  virtual void DefineFile(const OrlaqLidar::TManagedProfile& first) = 0;
+  // In a reopened file: the whole rows it holds and the start of the last
+  // (0 without rows). Throws for a file of another layout.
+  virtual size_t StoredRows(OrlaqLidar::TDateTime& lastStart) = 0;
+  // Writes the profile of channels_[channel] into the row; the row's own
+  // values (times) last, so that a row counts as stored only when they are.
+  virtual void WriteRow(const OrlaqLidar::TManagedProfile& profile, size_t channel, const TRow& row) = 0;
+
+  // The lidar channels of the definition in their order.
+  std::vector<const OrlaqLidar::TChannelConfig*> LidarChannels() const;
+  // Zenith angle of the beam from the setup's tilt, degrees.
+  double PointingAngle() const;
+
+  TNetcdfFile file_;
+  std::vector<TChannel> channels_;
+
+ private:
+  void OpenFileFor(const OrlaqLidar::TManagedProfile& profile, const std::string& name);
+  static long long PeriodOf(const OrlaqLidar::TManagedProfile& profile);
+
+  std::optional<TRow> row_;
+  size_t rows_ = 0;
+  long long lastStoredPeriod_ = -1;
+  bool hasStored_ = false;
+};
+
+}  // namespace OrlaqExport
