@@ -42,8 +42,10 @@ TDisplayCtrl::TDisplayCtrl(TLidarManager* source, TApplicationConfig& config, TG
   profiles_->Display().Apply(gui);
   splitter_->addWidget(quicklook_);
   splitter_->addWidget(profiles_);
-  splitter_->setStretchFactor(0, 3);
-  splitter_->setStretchFactor(1, 1);
+  splitter_->setStretchFactor(0, 5);
+  splitter_->setStretchFactor(1, 2);
+  // The chart needs room for a log axis's decades and the channel legend.
+  profiles_->setMinimumWidth(340);
   layout->addWidget(splitter_);
   connect(quicklook_, &TQuickLookPanel::TimeClicked, this, [this](double time, double) { Explore(time); });
 

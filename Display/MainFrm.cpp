@@ -24,9 +24,11 @@
 #include <QToolBar>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "Common/DateTime.h"
 #include "Common/SolarTime.h"
+#include "Display/AxisRangeDlg.h"
 #include "Display/DisplayCtrl.h"
 #include "Display/MainFrmState.h"
 #include "Display/ModelInformation.h"
@@ -139,7 +141,12 @@ void TMainFrm::BuildMenus() {
                     [this] { ApplyLevels(); });
   afterPulse_->setCheckable(true);
   afterPulse_->setChecked((gui_.ProfileProcessing & TMainFrmState::AfterPulse.Mask) != 0);
-  later(profiles, tr("Manual counts axis scale..."));
+  add(profiles, "actCountsAxis", tr("Manual counts axis scale..."), [this] {
+    if (!TAxisRangeDlg::Edit(this, tr("Counts axis"), QString(), gui_.MinCount, gui_.MaxCount, gui_.AutCount)) return;
+    if (!display_) return;
+    display_->Profiles()->Display().SetManualValues(gui_.AutCount, gui_.MinCount, gui_.MaxCount);
+    display_->Profiles()->Refresh();
+  });
   QMenu* axis = profiles->addMenu(tr("Counts axis in log. scale..."));
   auto* axisGroup = new QActionGroup(this);
   const char* axisNames[] = {"Automatic", "Linear", "Log"};
@@ -154,7 +161,16 @@ void TMainFrm::BuildMenus() {
       display_->Profiles()->Refresh();
     });
   }
-  later(profiles, tr("Profile/QL manual distance axis ..."));
+  add(profiles, "actDistanceAxis", tr("Profile/QL manual distance axis ..."), [this] {
+    // Stored in metres, edited in km.
+    double minKm = gui_.MinDist / 1000.0, maxKm = gui_.MaxDist / 1000.0;
+    if (!TAxisRangeDlg::Edit(this, tr("Distance (km)"), tr("(km)"), minKm, maxKm, gui_.AutDist)) return;
+    gui_.MinDist = minKm * 1000.0;
+    gui_.MaxDist = maxKm * 1000.0;
+    if (!display_) return;
+    display_->Profiles()->Display().SetManualDistance(gui_.AutDist, minKm, maxKm);
+    display_->Profiles()->Refresh();
+  });
   auto* altitude = add(profiles, "actAltitude", tr("Show profile by Altitude"), [this](bool on) {
     gui_.ShowAltitude = on;
     if (!display_) return;
@@ -244,11 +260,12 @@ void TMainFrm::BuildStatusBar() {
   const double scale = logicalDpiX() / 96.0;
   panel0_ = new QLabel(this);
   panel1_ = new QLabel(this);
-  panel1_->setFixedWidth(static_cast<int>(120 * scale));
+  // The nominal width, or what the longest text needs in this font.
+  panel1_->setFixedWidth(std::max(static_cast<int>(120 * scale), fontMetrics().horizontalAdvance("[Night] TST 00:00:00") + 8));
   panel2_ = new TStatusStatePnl(this);
   panel2_->setFixedWidth(static_cast<int>(240 * scale));
   panel3_ = new QLabel(this);
-  panel3_->setFixedWidth(static_cast<int>(80 * scale));
+  panel3_->setFixedWidth(std::max(static_cast<int>(80 * scale), fontMetrics().horizontalAdvance("00:00:00") + 8));
   statusBar()->addWidget(panel0_, 1);
   statusBar()->addPermanentWidget(panel1_);
   statusBar()->addPermanentWidget(panel2_);

@@ -67,11 +67,12 @@ void TProfileView::SetValueAxis(bool log) {
   if (log) {
     auto* a = new QLogValueAxis(chart_);
     a->setLabelFormat("%.0e");
-    a->setMinorTickCount(-1);
+    a->setMinorTickCount(0);
     valueAxis_ = a;
   } else {
     auto* a = new QValueAxis(chart_);
     a->setLabelFormat("%.3g");
+    a->setTickCount(5);
     valueAxis_ = a;
   }
   valueLog_ = log;
@@ -90,10 +91,17 @@ void TProfileView::Refresh() {
   double lo = axis.Minimum, hi = axis.Maximum;
   if (!(hi > lo)) hi = lo * 10 + 1;
   valueAxis_->setRange(lo, hi);
+  if (auto* log = qobject_cast<QLogValueAxis*>(valueAxis_)) {
+    // At most about four labels: a narrow chart has no room for one per decade.
+    const double decades = std::log10(hi / lo);
+    log->setBase(std::pow(10.0, std::max(1.0, std::ceil(decades / 4.0))));
+  }
   double dmin = 0, dmax = 0;
   display_.DistanceLimits(dmin, dmax);
   if (!(dmax > dmin)) dmax = dmin + 1;
   distanceAxis_->setRange(dmin, dmax);
+  distanceAxis_->setTickCount(7);
+  distanceAxis_->applyNiceNumbers();
   distanceAxis_->setTitleText(QString::fromStdString(display_.DistanceTitle()));
   chart_->setTitle(QString::fromStdString(display_.Header()));
 
