@@ -38,8 +38,8 @@ bool TApplicationConfig::Load(const TCustomIniFile& store) {
   AutoPower = store.ReadBool(Section, "AutoPower", AutoPower);
   EnableAirins = store.ReadBool(Section, "EnableAirins", EnableAirins);
 
-  ExportFolder = store.ReadString(ExportSection, "Folder", ExportFolder);
-  if (ExportFolder.empty()) ExportFolder = Under(StartFolder, "ExportData");
+  if (Export.Folder.empty()) Export.Folder = Under(StartFolder, "ExportData");
+  Export.Load(store, ExportSection);
   return true;
 }
 
@@ -59,7 +59,7 @@ bool TApplicationConfig::Save(TCustomIniFile& store) const {
   store.WriteBool(Section, "AutoExport", AutoExport);
   store.WriteBool(Section, "AutoPower", AutoPower);
   store.WriteBool(Section, "EnableAirins", EnableAirins);
-  store.WriteString(ExportSection, "Folder", ExportFolder);
+  Export.Save(store, ExportSection);
   Setup.Save(store, SetupSection);
   store.UpdateFile();
   return true;

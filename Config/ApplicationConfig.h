@@ -4,6 +4,7 @@
 #include <string>
 
 #include "Common/CustomIniFile.h"
+#include "Config/ExportConfig.h"
 #include "Config/LidarConfig.h"
 #include "Config/LidarSetup.h"
 
@@ -45,9 +46,8 @@ class TApplicationConfig {
   std::string ConfigFolder;
   std::string DataFolder;
   std::string CurrentInstrument;
-  // Base folder of the export files (key "Folder" of "Skyvane\Export"); the
-  // rest of the export settings join with the export subsystem.
-  std::string ExportFolder;
+  // Export settings (section "Skyvane\Export"), copied when an export starts.
+  TExportConfig Export;
   int TimerPeriod = 100;
 
   static constexpr const char* Section = "Skyvane";

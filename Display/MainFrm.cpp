@@ -30,6 +30,8 @@
 #include "Common/SolarTime.h"
 #include "Display/AxisRangeDlg.h"
 #include "Display/DisplayCtrl.h"
+#include "Display/ManualExportDlg.h"
+#include "Export/ExportSession.h"
 #include "Display/MainFrmState.h"
 #include "Display/ModelInformation.h"
 #include "Display/ProfileView.h"
@@ -87,6 +89,9 @@ void TMainFrm::BuildMenus() {
   open->setShortcut(QKeySequence::Open);
   open->setStatusTip(tr("Open skv2 files"));
   add(file, "actAdd", tr("Add..."), [this] { OnOpen(true); });
+  auto* manualExport = add(file, "actManualExport", tr("Export..."), [this] { OnManualExport(); });
+  manualExport->setIconText(tr("Export"));
+  manualExport->setToolTip(tr("Export viewed data"));
   auto* acq = add(file, "actAcquisitionMode", tr("Acquisition Mode"), [this] { SwitchMode(true); });
   acq->setStatusTip(tr("Switch application in acquisition mode"));
   file->addSeparator();
@@ -105,6 +110,11 @@ void TMainFrm::BuildMenus() {
   power->setShortcut(Qt::Key_F3);
   power->setIconText(tr("Po&wer"));
   power->setToolTip(tr("Laser Power On/Off"));
+  auto* exportAct = add(lidar, "actExport", tr("Export"), [this](bool on) { OnExport(on); });
+  exportAct->setCheckable(true);
+  exportAct->setShortcut(Qt::Key_F4);
+  exportAct->setIconText(tr("&Export"));
+  exportAct->setToolTip(tr("Start / Stop Export"));
   auto* connectAct = add(lidar, "actConnect", tr("Connect"), [this](bool on) { OnConnect(on); });
   connectAct->setCheckable(true);
   connectAct->setShortcut(Qt::Key_F5);
@@ -235,6 +245,8 @@ void TMainFrm::BuildMenus() {
   toolbar_->addSeparator();
   toolbar_->addAction(connectAct);
   toolbar_->addAction(power);
+  toolbar_->addAction(exportAct);
+  toolbar_->addAction(manualExport);
   toolbar_->addSeparator();
   toolbar_->addAction(pause);
 }
@@ -306,6 +318,7 @@ void TMainFrm::SetAcquisitionAllowed(bool on) {
 void TMainFrm::StartUp() {
   if (started_) return;
   started_ = true;
+  exportConfig_ = app_.Config.Export;
   Attach();
   const std::string geometry = app_.Store().ReadString(TGUIConfig::Section, GeometryKey, "");
   if (!geometry.empty()) restoreGeometry(QByteArray::fromBase64(QByteArray::fromStdString(geometry)));
@@ -366,6 +379,9 @@ void TMainFrm::Detach() {
 void TMainFrm::UpdateModeControls() {
   const bool acquisition = app_.Config.AcquisitionMode;
   Action("actConnect")->setVisible(acquisition);
+  // Live data is exported automatically, loaded files by hand.
+  Action("actExport")->setVisible(acquisition);
+  Action("actManualExport")->setVisible(!acquisition);
   Action("actAcquisitionMode")->setEnabled(!acquisition && acquisitionAllowed_);
   UpdateTitle();
 }
@@ -387,6 +403,9 @@ void TMainFrm::UpdateCommands() {
   Action("actOpen")->setEnabled(open);
   Action("actOpenButton")->setEnabled(open);
   Action("actAdd")->setEnabled(open && !app_.Config.AcquisitionMode);
+  Action("actExport")->setChecked(app_.AutoExportWanted());
+  auto* replay = dynamic_cast<TLidarReplay*>(source);
+  Action("actManualExport")->setEnabled(open && replay && replay->FileCount() > 0);
 }
 
 void TMainFrm::OnStatusChange(TStatus* status, TState::ChangeRaison reason) {
@@ -411,7 +430,8 @@ void TMainFrm::OnSecTimer() {
   if (pausedNote_)
     pausedNote_ = false;  // the pause note stays until this tick
   else
-    panel0_->setText(Q(TMainFrmState::ExportText(false, {})));
+    panel0_->setText(Q(TMainFrmState::ExportText(app_.AutoExporter() != nullptr,
+                                                 app_.AutoExporter() ? app_.AutoExporter()->GetDescription() : "")));
 }
 
 void TMainFrm::RefreshPanels() {
@@ -450,7 +470,59 @@ void TMainFrm::ApplyLevels() {
 void TMainFrm::OnPower(bool on) {
   SetPaused(false);
   if (TLidarManager* source = app_.Source()) source->SetPower(on);
+  if (on && app_.Config.AutoExport) app_.SetAutoExport(true);
   UpdateCommands();
+}
+
+void TMainFrm::OnExport(bool on) {
+  TLidarManager* source = app_.Source();
+  if (!source || !app_.Config.AcquisitionMode) return;
+  if (on && source->Status.PowerState() < TState::WaitingPowerOn) OnPower(true);
+  app_.SetAutoExport(on);
+  UpdateCommands();
+}
+
+void TMainFrm::OnManualExport() {
+  if (app_.Config.AcquisitionMode) return;
+  TManualExportDlg dlg(exportConfig_, this);
+  if (dlg.exec() != QDialog::Accepted) return;
+  exportConfig_ = dlg.Settings();
+  if (!ExportLoadedFiles(exportConfig_))
+    QMessageBox::warning(this, tr("Skyvane"), tr("The export could not be started; the message log says why."));
+}
+
+bool TMainFrm::ExportLoadedFiles(const TExportConfig& settings) {
+  auto* replay = dynamic_cast<TLidarReplay*>(app_.Source());
+  if (!replay || app_.Config.AcquisitionMode || !display_) return false;
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  cancel_ = false;
+  OrlaqExport::TExportSession session(settings, app_.Config, *replay);
+  bool started = session.Start();
+  if (started) {
+    // The views keep what they show; only the export reads the files again.
+    display_->SetUpdates(false);
+    replay->Rewind();
+    started = replay->Start();
+  }
+  if (started) {
+    SetControlsEnabled(false);
+    ShowMessage(tr("Exporting data..."));
+    std::string shown;
+    // Read portion by portion, with the window handled between portions.
+    while (!cancel_ && replay->Status.ReplayState() != TLidarReplay::ReplayDone) {
+      const bool more = replay->OnIdle();
+      QCoreApplication::processEvents();
+      const std::string target = session.GetDescription();
+      if (target != shown) {
+        shown = target;
+        messageLabel_->setText(tr("Exporting to ") + Q(target));
+      }
+      if (!more) break;
+    }
+  }
+  if (display_) display_->SetUpdates(true);
+  EndLoading();
+  return started;
 }
 
 void TMainFrm::OnConnect(bool on) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "Config/ExportConfig.h"
 #include "Config/GUIConfig.h"
 #include "Config/LidarModelList.h"
 #include "Platform/MainLoop.h"
@@ -57,6 +58,9 @@ class TMainFrm : public QMainWindow {
   void CloseWithoutQuestion();
   // The 500 ms timer's work, also run at once by tests.
   void OnSecTimer();
+  // Exports the loaded files with these settings, reading them again from
+  // the start; false when the export or the replay could not start.
+  bool ExportLoadedFiles(const TExportConfig& settings);
   // The visible quicklook panels as a PNG.
   bool SaveQuicklookImage(const QString& path);
 
@@ -96,6 +100,8 @@ class TMainFrm : public QMainWindow {
   void OnOpen(bool add);
   void OnPower(bool on);
   void OnConnect(bool on);
+  void OnExport(bool on);
+  void OnManualExport();
   void OnCancel();
   void OnNote();
   void OnListUsb();
@@ -106,6 +112,7 @@ class TMainFrm : public QMainWindow {
 
   TLidarApplication& app_;
   TGUIConfig gui_;
+  TExportConfig exportConfig_;  // the manual export's settings
   TDisplayCtrl* display_ = nullptr;
   QWidget* centre_ = nullptr;
   QVBoxLayout* centreLayout_ = nullptr;

@@ -4,8 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "Export/ExportConfig.h"
-#include "Export/ExportProcessing.h"
+#include "Config/ExportConfig.h"
 
 namespace OrlaqExport {
 
@@ -17,7 +16,7 @@ class TExportParameters {
   // The first character of ColumnDelimiter, a comma when it is empty.
   char Delimiter() const { return ColumnDelimiter.empty() ? ',' : ColumnDelimiter.front(); }
 
-  TExportProcessing Processing;
+  OrlaqLidar::TProcessingSetup Processing;
   std::string Type;
   std::string Folder;
   std::string FilePattern;

@@ -4,7 +4,7 @@ namespace OrlaqExport {
 
 using namespace OrlaqLidar;
 
-bool TExportTemplate::SetArguments(const TExportArguments* arguments) {
+bool TExportTemplate::SetArguments(const TProcessingArgs* arguments) {
   arguments_ = arguments;
   return true;
 }
@@ -19,8 +19,8 @@ bool TExportTemplate::WriteRawData(int, TDateTime time, const uint8_t*, size_t) 
   return true;
 }
 
-bool TExportTemplate::WriteProfile(const TExportProfile& profile) {
-  NewData(profile.StartTime);
+bool TExportTemplate::WriteProfile(const TProfile& profile) {
+  NewData(profile->StartTime);
   return true;
 }
 

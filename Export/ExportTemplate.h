@@ -6,10 +6,10 @@
 #include <string>
 
 #include "Common/DateTime.h"
-#include "Export/ExportArguments.h"
 #include "Export/ExportParameters.h"
-#include "Export/ExportProfile.h"
 #include "kernel/LidarEvent.h"
+#include "kernel/Profile.h"
+#include "kernel/processing/ProcessingArgs.h"
 
 namespace OrlaqExport {
 
@@ -20,13 +20,14 @@ class TExportTemplate {
   TExportTemplate(const TExportTemplate&) = delete;
   TExportTemplate& operator=(const TExportTemplate&) = delete;
 
-  // Neither is owned; both must outlive the export.
-  virtual bool SetArguments(const TExportArguments* arguments);
+  // Neither is owned; both must outlive the export. The arguments give the
+  // instrument definition, its setup and the processing of the profiles.
+  virtual bool SetArguments(const OrlaqLidar::TProcessingArgs* arguments);
   virtual bool SetParameters(const TExportParameters* parameters);
   // A raw record (monitoring, INS, shot) as the source delivered it.
   virtual bool WriteRawData(int recordId, OrlaqLidar::TDateTime time, const uint8_t* data, size_t length);
   // A completed profile; the caller passes only those.
-  virtual bool WriteProfile(const TExportProfile& profile);
+  virtual bool WriteProfile(const OrlaqLidar::TProfile& profile);
   virtual bool WriteEvent(const OrlaqLidar::TLidarEvent& event);
   virtual bool PrepareFile() { return true; }
   virtual bool Close() { return true; }
@@ -39,7 +40,7 @@ class TExportTemplate {
   virtual void SetLastTime(OrlaqLidar::TDateTime t) { lastTime_ = t; }
 
  protected:
-  const TExportArguments* arguments_ = nullptr;
+  const OrlaqLidar::TProcessingArgs* arguments_ = nullptr;
   const TExportParameters* parameters_ = nullptr;
 
  private:

@@ -1,8 +1,11 @@
 #include "Export/TextExport.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "Export/ExportPattern.h"
+#include "Config/LidarConfig.h"
+#include "Config/LidarSetup.h"
 #include "kernel/AirinsData.h"
 #include "kernel/ErrorLogger.h"
 #include "kernel/MonitorData.h"
@@ -24,7 +27,7 @@ const char* const ImuColumns[] = {"TIME", "LAT", "LON", "ALT", "NVEL", "EVEL", "
 
 TTextExport::~TTextExport() { TTextExport::Close(); }
 
-bool TTextExport::SetArguments(const TExportArguments* arguments) {
+bool TTextExport::SetArguments(const TProcessingArgs* arguments) {
   Close();
   return TExportTemplate::SetArguments(arguments);
 }
@@ -83,16 +86,21 @@ bool TTextExport::WriteRawData(int recordId, TDateTime time, const uint8_t* data
   return PrepareFile() && WriteLine(line);
 }
 
-bool TTextExport::WriteProfile(const TExportProfile& profile) {
+bool TTextExport::WriteProfile(const TProfile& handle) {
+  const TManagedProfile& profile = *handle;
   NewData(profile.StartTime);
   if (!PrepareFile()) return false;
-  const int afterPulse = profile.Processings & TExportProcessing::FlagAfterPulse;
+  // The processing the profile went through, else the export's own.
+  const TProcessingArgs* args = profile.Args ? profile.Args : arguments_;
+  const int processings = args->Setup.Processings;
+  const int afterPulse = processings & TProcessingSetup::FlagAfterPulse;
   TTextLine line = Line("DP");
   line.Int(profile.ChannelID).Date(profile.StartTime).Int(profile.ShotRecords);
   line.Short((profile.LastTime - profile.StartTime) * SecondsPerDay);
-  line.Text(TExportProcessing::ToCode(profile.Processings & ~TExportProcessing::FlagAfterPulse));
+  line.Text(TProcessingSetup::ToCode(processings & ~TProcessingSetup::FlagAfterPulse));
   line.Int(afterPulse);
-  for (const double s : profile.Signal) line.Short(s);
+  const size_t gates = std::min(profile.Signal.size(), static_cast<size_t>(std::max(profile.DoorCount, 0)));
+  for (size_t i = 0; i < gates; ++i) line.Short(profile.Signal[i]);
   line.Short(profile.Background).Text("0");
   return WriteLine(line);
 }
@@ -106,11 +114,11 @@ bool TTextExport::WriteEvent(const TLidarEvent& event) {
 }
 
 std::string TTextExport::CurrentFileName() const {
-  return ExportFileName(*parameters_, arguments_->Setup->SerialNumber, GetLastTime());
+  return ExportFileName(*parameters_, arguments_->LidarSetup->SerialNumber, GetLastTime());
 }
 
 bool TTextExport::PrepareFile() {
-  if (!parameters_ || !arguments_ || !arguments_->Definition || !arguments_->Setup) {
+  if (!parameters_ || !arguments_ || !arguments_->Definition || !arguments_->LidarSetup) {
     Log("Export has no settings or no instrument: nothing written");
     return false;
   }
@@ -200,7 +208,7 @@ std::string TTextExport::CommentHeader() const {
   const TExportParameters& p = *parameters_;
   const auto comment = [](const std::string& text) { return "#" + text + LineEnd; };
   return comment("## Created by Skyvane the: " + FormatDateTime(Services().Clock->NowUTC(), false)) +
-         comment(" Instrument Serial Number: " + arguments_->Setup->SerialNumber) +
+         comment(" Instrument Serial Number: " + arguments_->LidarSetup->SerialNumber) +
          comment(" File pattern: " + p.FilePattern) +
          comment(" Slice duration: " + std::to_string(p.MinutesSlice) + " mn") +
          comment(" Profile duration: " + std::to_string(p.Processing.ProfileTime) + " sec") +
@@ -210,7 +218,7 @@ std::string TTextExport::CommentHeader() const {
 
 std::string TTextExport::Definitions() const {
   const TLidarConfig& d = *arguments_->Definition;
-  const TLidarSetup& s = *arguments_->Setup;
+  const TLidarSetup& s = *arguments_->LidarSetup;
   std::string out = Line("FILEV").Text("1.1").Text("Skyvane").Text("2.06").Finish();
   out += Line("INSDEF")
              .Text(d.Code)
@@ -267,7 +275,7 @@ std::string TTextExport::Calibrations() const {
   std::string out;
   for (const auto& c : arguments_->Definition->Channels) {
     if (!IsLidar(*c)) continue;
-    const TCalibration* cal = arguments_->Setup->FindCalibration(c->RecordID);
+    const TCalibration* cal = arguments_->LidarSetup->FindCalibration(c->RecordID);
     if (!cal) continue;
     const size_t gates = static_cast<size_t>(std::max(c->DoorsUsed, 0));
     if (cal->ApdState >= TCalibration::StateAttempted) {

@@ -19,13 +19,13 @@ class TTextExport : public TExportTemplate {
   ~TTextExport() override;
 
   // Closes the open file first: the next write names it anew.
-  bool SetArguments(const TExportArguments* arguments) override;
+  bool SetArguments(const OrlaqLidar::TProcessingArgs* arguments) override;
   // Logs once any placeholder of the pattern that nothing replaces.
   bool SetParameters(const TExportParameters* parameters) override;
   // "DM" for a monitoring record, "DI" for a valid INS record, only with
   // LogMonitoring; shots and unknown channels give no line.
   bool WriteRawData(int recordId, OrlaqLidar::TDateTime time, const uint8_t* data, size_t length) override;
-  bool WriteProfile(const TExportProfile& profile) override;
+  bool WriteProfile(const OrlaqLidar::TProfile& profile) override;
   bool WriteEvent(const OrlaqLidar::TLidarEvent& event) override;
   bool PrepareFile() override;
   bool Close() override;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <filesystem>
 
 #include "Common/StringUtils.h"
@@ -26,7 +27,7 @@ THeadlessReplay::~THeadlessReplay() {
 
 void THeadlessReplay::RequestStop() { stopRequested = true; }
 
-void THeadlessReplay::Load(const std::vector<std::string>& files) {
+size_t THeadlessReplay::Load(const std::vector<std::string>& files) {
   replay_.ClearFiles();
   replay_.Rewind();
   for (const std::string& name : files) {
@@ -47,11 +48,17 @@ void THeadlessReplay::Load(const std::vector<std::string>& files) {
   }
   // A file named twice is one file.
   named_ = replay_.FileCount() + refused_;
+  return refused_;
 }
 
 int THeadlessReplay::Run(const std::vector<std::string>& files) {
   stopRequested = false;
   Load(files);
+  return Replay() && refused_ == 0 ? 0 : 1;
+}
+
+bool THeadlessReplay::Replay() {
+  stopRequested = false;
   replay_.AddDataConsumer(this, [this](int, const uint8_t*, int, TDateTime time) {
     ++blocks_;
     lastTime_ = time;
@@ -64,6 +71,7 @@ int THeadlessReplay::Run(const std::vector<std::string>& files) {
   const uint64_t start = Tick();
   uint64_t lastPrint = start, lastRate = start, blocksAtLastRate = 0;
   double rate = 0;
+  const bool progressLines = !quiet_ && (interactive_ || periodic_);
   bool completed = replay_.FileCount() == 0;
   if (!completed && replay_.Start()) {
     // Back to back: the replay is limited by reading, not by the loop.
@@ -73,20 +81,41 @@ int THeadlessReplay::Run(const std::vector<std::string>& files) {
       rate = static_cast<double>(blocks_ - blocksAtLastRate) * 1000.0 / static_cast<double>(now - lastRate);
       blocksAtLastRate = blocks_;
       lastRate = now;
-      if (now - lastPrint >= (interactive_ ? 1000u : 10000u)) {
+      if (progressLines && now - lastPrint >= (interactive_ ? 1000u : 10000u)) {
         lastPrint = now;
-        PrintStatus(rate);
+        // The rest of the recordings' time span at the pace so far.
+        const double done = Progress();
+        const double left = done > 0.001 ? static_cast<double>(now - start) / 1000.0 * (1 - done) / done : -1;
+        PrintStatus(rate, left);
       }
     }
     completed = !stopRequested;
     if (!completed) replay_.Stop();
   }
   const uint64_t elapsed = std::max<uint64_t>(Tick() - start, 1);
-  PrintStatus(static_cast<double>(blocks_) * 1000.0 / static_cast<double>(elapsed));
-  if (interactive_) out_ << '\n';
+  if (quiet_) return completed;
+  if (progressLines) {
+    PrintStatus(static_cast<double>(blocks_) * 1000.0 / static_cast<double>(elapsed), -1);
+    if (interactive_) out_ << '\n';
+  }
   out_ << (completed ? "Replayed " : "Stopped after ") << blocks_ << " blocks from " << FilesDone() << " of "
        << named_ << " files in " << FormatFixed(static_cast<double>(elapsed) / 1000.0, 1) << " s" << std::endl;
-  return completed && refused_ == 0 ? 0 : 1;
+  return completed;
+}
+
+double THeadlessReplay::Progress() const {
+  double total = 0, done = 0;
+  const int current = replay_.CurrentIndex();
+  for (size_t i = 0; i < replay_.FileCount(); ++i) {
+    const TLidFileAccess& file = replay_.File(i);
+    const double span = std::max(file.LastIndexTime() - file.FirstIndexTime(), 0.0);
+    total += span;
+    if (current >= 0 && static_cast<int>(i) < current)
+      done += span;
+    else if (static_cast<int>(i) == current && lastTime_ > file.FirstIndexTime())
+      done += std::min(lastTime_ - file.FirstIndexTime(), span);
+  }
+  return total > 0 ? std::clamp(done / total, 0.0, 1.0) : 0;
 }
 
 size_t THeadlessReplay::FilesDone() const {
@@ -95,7 +124,7 @@ size_t THeadlessReplay::FilesDone() const {
   return index < 0 ? 0 : std::min(static_cast<size_t>(index), replay_.FileCount());
 }
 
-std::string THeadlessReplay::StatusLine(double blocksPerSecond) const {
+std::string THeadlessReplay::StatusLine(double blocksPerSecond, double secondsLeft) const {
   std::string line = lastTime_ != 0 ? FormatDateTime(lastTime_, false) : std::string("no block yet");
   line += " | files ";
   line += std::to_string(FilesDone());
@@ -106,12 +135,16 @@ std::string THeadlessReplay::StatusLine(double blocksPerSecond) const {
   line += " | ";
   line += FormatFixed(blocksPerSecond, 1);
   line += " blocks/s | ";
+  if (secondsLeft >= 0) {
+    const long long s = std::llround(secondsLeft);
+    line += std::to_string(s / 60) + ":" + (s % 60 < 10 ? "0" : "") + std::to_string(s % 60) + " left | ";
+  }
   line += replay_.Status.Text;
   return line;
 }
 
-void THeadlessReplay::PrintStatus(double blocksPerSecond) {
-  const std::string line = StatusLine(blocksPerSecond);
+void THeadlessReplay::PrintStatus(double blocksPerSecond, double secondsLeft) {
+  const std::string line = StatusLine(blocksPerSecond, secondsLeft);
   if (interactive_)
     out_ << '\r' << line << "\x1b[K" << std::flush;
   else

@@ -18,6 +18,8 @@
 #include "Platform/SettingsStore.h"
 #include "Platform/SingleInstance.h"
 #include "Platform/UsbDriver.h"
+#include "Export/ExportSession.h"
+#include "app/BatchMode.h"
 #include "app/GuiRun.h"
 #include "app/HeadlessReplay.h"
 #include "app/HeadlessRunner.h"
@@ -109,17 +111,23 @@ int main(int argc, char** argv) {
   });
   TErrorLogger::Instance().Attach(loop);
 
-  if (app->Config.ExportMode) {
-    std::cerr << "skyvane: batch export is not available in this version" << std::endl;
-    Shutdown(app);
-    return -1;
-  }
   // A definition asked for that cannot be used ends the run: falling back to
   // another one would drive or describe the wrong instrument.
   if (!app->DefinitionError().empty()) {
     std::cerr << "skyvane: " << app->DefinitionError() << std::endl;
     Shutdown(app);
-    return 1;
+    return app->Config.ExportMode ? 253 : 1;
+  }
+  if (app->Config.ExportMode) {
+    for (const auto& name : app->IgnoredFiles) std::cerr << "skyvane: " << name << ": no such file, ignored" << std::endl;
+    TBatchMode batch(*app, std::cerr, isatty(STDERR_FILENO) != 0 && !app->Options.Quiet);
+    app->Init(false);
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+    int exitCode = batch.Run();
+    if (exitCode >= 0) exitCode = batch.Export();
+    Shutdown(app);
+    return exitCode & 0xFF;
   }
 
   // Two copies started in different sessions do not see each other's
@@ -187,6 +195,7 @@ int main(int argc, char** argv) {
     mayAcquire = false;
   }
   Services().Usb = usb.get();
+  app->SetAutoExportFactory(OrlaqExport::TExportSession::AutoExportFactory());
 
   if (windows) {
     // The simulated instrument comes up with its laser on; a real one as the settings say.
@@ -207,6 +216,8 @@ int main(int argc, char** argv) {
     Shutdown(app);
     return 1;
   }
+  // The stored wish: files follow the laser from its first switching on.
+  app->SetAutoExport(app->Config.AutoExport);
 
   int exitCode = 0;
   {

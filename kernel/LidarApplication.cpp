@@ -94,6 +94,8 @@ bool TLidarApplication::ParseCommandLine(const std::vector<std::string>& args) {
       Options.Simulate = true;
     } else if (upper == "HEADLESS") {
       Options.Headless = true;
+    } else if (upper == "QUIET") {
+      Options.Quiet = true;
     } else if (upper.rfind("DURATION=", 0) == 0) {
       auto seconds = TryParseDouble(sw.substr(9));
       if (seconds && *seconds > 0)
@@ -229,7 +231,7 @@ void TLidarApplication::SetFolders(const std::string& dataFolder, const std::str
   };
   update(dataFolder, Config.DataFolder, "Skyvane", "DataFolder");
   update(logFolder, Config.LogFolder, "Skyvane", "LogFolder");
-  update(exportFolder, Config.ExportFolder, "Skyvane\\Export", "Folder");
+  update(exportFolder, Config.Export.Folder, "Skyvane\\Export", "Folder");
   update(configFolder, Config.ConfigFolder, "Skyvane", "ConfigFolder");
   Store().UpdateFile();
 }
@@ -237,6 +239,7 @@ void TLidarApplication::SetFolders(const std::string& dataFolder, const std::str
 bool TLidarApplication::Init(bool acquisitionMode) {
   Config.AcquisitionMode = acquisitionMode;
   LoadConfig();
+  autoExport_ = false;
   Config.TimerPeriod = 100;
   if (TMainLoop* loop = Services().Loop) {
     timerLoop_ = loop;
@@ -265,7 +268,33 @@ void TLidarApplication::OnTimer() {
 void TLidarApplication::OnStatusChange(TStatus* status, TState::ChangeRaison /*reason*/) {
   // The end of a replay releases its file and the idle reader.
   if (source_ && source_->IsReplay() && status->ReplayState() == TLidarReplay::ReplayDone) source_->Stop();
-  // Automatic export follows the laser state once the export subsystem joins.
+  if (status->PowerState() == TState::LaserOn)
+    StartAutoExport();
+  else if (status->PowerState() == TState::LaserOff)
+    StopAutoExport();
+}
+
+bool TLidarApplication::SetAutoExport(bool on) {
+  if (!source_) return false;
+  autoExport_ = on;
+  if (on && source_->Status.PowerState() == TState::LaserOn)
+    StartAutoExport();
+  else
+    StopAutoExport();
+  return true;
+}
+
+void TLidarApplication::StartAutoExport() {
+  if (!source_ || !autoExport_ || exporter_ || !exportFactory_ || source_->Status.PowerState() != TState::LaserOn)
+    return;
+  exporter_ = exportFactory_(Config, *source_);
+  if (exporter_) Log("Automatic export started");
+}
+
+void TLidarApplication::StopAutoExport() {
+  if (!exporter_) return;
+  exporter_.reset();
+  Log("Automatic export stopped");
 }
 
 bool TLidarApplication::Exit() {
@@ -273,6 +302,7 @@ bool TLidarApplication::Exit() {
   timerLoop_ = nullptr;
   timerId_ = 0;
   recorder_.reset();
+  exporter_.reset();
   if (source_) {
     source_->RemoveStatusConsumer(this);
     source_->Stop();

@@ -9,6 +9,7 @@
 #include "Config/ApplicationConfig.h"
 #include "Platform/MainLoop.h"
 #include "Platform/SingleInstance.h"
+#include "kernel/AutoExport.h"
 #include "kernel/LidarManager.h"
 #include "kernel/files/LidarRecorder.h"
 
@@ -30,6 +31,7 @@ struct TCommandLineOptions {
   std::string AirinsAddr;
   std::string AirinsPort;
   bool ForceAutoPower = false;
+  bool Quiet = false;  // "QUIET": no progress line in a batch export
 };
 
 class TLidarApplication {
@@ -61,6 +63,15 @@ class TLidarApplication {
   TCustomIniFile& Store();
   void SetStore(std::unique_ptr<TCustomIniFile> store);
 
+  // Automatic export while the laser is on. False, doing nothing, without
+  // an acquisition source; Init clears the wish.
+  bool SetAutoExport(bool on);
+  bool AutoExportWanted() const { return autoExport_; }
+  // The running automatic export, or null.
+  const TAutoExport* AutoExporter() const { return exporter_.get(); }
+  // How automatic exports are made; without one none starts.
+  void SetAutoExportFactory(TAutoExportFactory factory) { exportFactory_ = std::move(factory); }
+
   // Called every 100 ms by the timer that Init starts.
   void OnTimer();
   // Status consumer of the acquisition source (priority 100).
@@ -90,6 +101,8 @@ class TLidarApplication {
   TLidarApplication() = default;
   bool LoadSettingsAndDefinition();
   void ApplyRunOverrides();
+  void StartAutoExport();
+  void StopAutoExport();
 
   struct TStoredValues {
     std::string AirinsAddr, AirinsPort;
@@ -101,6 +114,9 @@ class TLidarApplication {
   std::unique_ptr<TSingleInstance> dataFolderLock_;
   std::unique_ptr<TLidarManager> source_;
   std::unique_ptr<TLidarRecorder> recorder_;
+  TAutoExportFactory exportFactory_;
+  std::unique_ptr<TAutoExport> exporter_;
+  bool autoExport_ = false;
   TMainLoop* timerLoop_ = nullptr;
   TMainLoop::TTimerId timerId_ = 0;
   bool definitionLoaded_ = false;

@@ -15,6 +15,8 @@ std::vector<std::string> TSoakCheck::Failures(const TSoakFigures& f, const TSoak
   }
   for (const auto& h : f.MissingHourFiles) out.push_back("no file for an hour with the laser on: " + h);
   for (const auto& i : f.InvalidFiles) out.push_back("invalid file " + i);
+  for (const auto& h : f.MissingHourExports) out.push_back("no export for an hour with the laser on: " + h);
+  if (f.HoursWithLaser > 0 && f.ExportedProfiles == 0) out.push_back("no profile exported");
   if (f.HoursWithLaser == 0) out.push_back("the laser was never on");
   for (const auto& fault : f.Faults)
     if (fault.Recovered < fault.Injected)

@@ -20,6 +20,9 @@ void TSoakFigures::Print(std::ostream& out) const {
       << " files not valid to their end mark\n";
   for (const auto& h : MissingHourFiles) out << "  missing: " << h << "\n";
   for (const auto& i : InvalidFiles) out << "  invalid: " << i << "\n";
+  out << "Automatic export: " << ExportFiles << " files, " << ExportedProfiles << " profiles, "
+      << MissingHourExports.size() << " hours with the laser on not exported\n";
+  for (const auto& h : MissingHourExports) out << "  not exported: " << h << "\n";
   out << "Faults: injected / recovered\n";
   for (const auto& f : Faults) out << "  " << f.Kind << ": " << f.Injected << " / " << f.Recovered << "\n";
   out << "Reconnections: " << UsbReopens << " USB device re-opens, " << InsReconnects

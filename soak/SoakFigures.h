@@ -34,6 +34,9 @@ struct TSoakFigures {
   std::vector<std::string> MissingHourFiles;
   int Files = 0;
   std::vector<std::string> InvalidFiles;  // file: reason
+  int ExportFiles = 0;                    // automatic export, text files
+  uint64_t ExportedProfiles = 0;          // their "DP" lines
+  std::vector<std::string> MissingHourExports;
   std::vector<TFault> Faults;
   int UsbReopens = 0;     // opens of a device after its first
   int InsReconnects = 0;  // INS connections accepted after the first

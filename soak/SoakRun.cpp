@@ -3,6 +3,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <deque>
@@ -13,6 +14,8 @@
 #include "Config/ApplicationConfig.h"
 #include "Common/StringUtils.h"
 #include "Config/LidarConfig.h"
+#include "Common/FileUtils.h"
+#include "Export/ExportSession.h"
 #include "Platform/Clock.h"
 #include "Platform/FakeSocketFactory.h"
 #include "Platform/FakeUsbDriver.h"
@@ -95,6 +98,7 @@ class TSoakRun::TSession {
   void Evaluate();
 
  private:
+  void EvaluateExports(long long firstHour, long long lastHour);
   struct TEvent {
     uint64_t AtMs;
     std::function<void()> Action;
@@ -195,7 +199,11 @@ bool TSoakRun::TSession::SetUp() {
   store->WriteString("Skyvane", "DataFolder", (folder_ / "LidData").string());
   store->WriteString("Skyvane", "LogFolder", (folder_ / "LidLog").string());
   store->WriteString("Skyvane", "CurrentInstrument", DefinitionName);
+  // The station exports while the laser is on, as the program does.
+  store->WriteString("Skyvane", "AutoExport", "1");
+  store->WriteString("Skyvane\\Export", "Folder", (folder_ / "ExportData").string());
   app_->SetStore(std::move(store));
+  app_->SetAutoExportFactory(OrlaqExport::TExportSession::AutoExportFactory());
   app_->Options.Simulate = true;
   app_->Options.Headless = true;
   app_->Options.ForceAutoPower = true;
@@ -208,6 +216,7 @@ bool TSoakRun::TSession::SetUp() {
   source_ = dynamic_cast<TLidarAcquisition*>(app_->Source());
   if (!app_->DefinitionLoaded() || !source_ || !app_->Recorder())
     return Fail("the application did not start its acquisition");
+  app_->SetAutoExport(app_->Config.AutoExport);
   if (run_.OnAttach) run_.OnAttach(*app_);
 
   source_->AddDataConsumer(this, [this](int, const uint8_t*, int, TDateTime t) {
@@ -365,6 +374,29 @@ void TSoakRun::TSession::TearDown() {
   logger.Reset();
 }
 
+// Every hour with the laser on must have exported profiles: the start
+// date of each "DP" line (third column, a day number) names its hour.
+void TSoakRun::TSession::EvaluateExports(long long firstHour, long long lastHour) {
+  std::set<long long> exported;
+  std::error_code ec;
+  for (const auto& e : fs::recursive_directory_iterator(folder_ / "ExportData", ec)) {
+    if (!e.is_regular_file() || e.path().extension() != ".txt") continue;
+    ++f_.ExportFiles;
+    const std::string text = ReadTextFile(e.path()).value_or("");
+    for (size_t at = text.find("\nDP;"); at != std::string::npos; at = text.find("\nDP;", at + 1)) {
+      ++f_.ExportedProfiles;
+      const size_t date = text.find(';', at + 4);
+      double day = 0;
+      if (date == std::string::npos || std::from_chars(text.data() + date + 1, text.data() + text.size(), day).ec != std::errc())
+        continue;
+      exported.insert(static_cast<long long>(std::floor(day * 24.0 + 1e-9)));
+    }
+  }
+  for (long long hour : laserHours_)
+    if (hour >= firstHour && hour <= lastHour && !exported.count(hour))
+      f_.MissingHourExports.push_back(FormatDateTime(static_cast<double>(hour) / 24.0, false));
+}
+
 void TSoakRun::TSession::Evaluate() {
   const TDateTime end = o_.Start + static_cast<double>(spanMs_) / MsPerDay;
   f_.Span = FormatDateTime(o_.Start, false) + " to " + FormatDateTime(end, false) + " UTC";
@@ -392,6 +424,7 @@ void TSoakRun::TSession::Evaluate() {
     });
     if (!present) f_.MissingHourFiles.push_back(month + "/..." + name);
   }
+  EvaluateExports(firstHour, lastHour);
 
   for (const auto& c : simConfig_.Channels) {
     TSoakFigures::TChannel s = tally_->Summary(c->RecordID);

@@ -1,7 +1,7 @@
 #pragma once
 // The processing settings an owner of a data manager gives it: flags and
 // profile time, and the instrument definition and setup they apply to.
-#include "kernel/processing/ProcessingSetup.h"
+#include "Config/ProcessingSetup.h"
 
 namespace OrlaqLidar {
 

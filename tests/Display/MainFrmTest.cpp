@@ -16,6 +16,7 @@
 #include "Common/IniFile.h"
 #include "Display/DisplayCtrl.h"
 #include "Display/ProfileView.h"
+#include "Export/ExportSession.h"
 #include "Display/QuickLookPanel.h"
 #include "Platform/FakeSocketFactory.h"
 #include "Platform/FakeUsbDriver.h"
@@ -50,8 +51,10 @@ class MainFrmTest : public OrlaqLidar::Test::TSimulatedTime {
     store->WriteString("Skyvane", "ConfigFolder", (dir / "LidConf").string());
     store->WriteString("Skyvane", "DataFolder", (dir / "LidData").string());
     store->WriteString("Skyvane", "CurrentInstrument", "Mini.ini");
+    store->WriteString("Skyvane\\Export", "Folder", (dir / "auto").string());
     app = TLidarApplication::GetInstance();
     app->SetStore(std::move(store));
+    app->SetAutoExportFactory(OrlaqExport::TExportSession::AutoExportFactory());
   }
   ~MainFrmTest() override {
     if (window) window->CloseDown();
@@ -95,8 +98,15 @@ TEST_F(MainFrmTest, LiveProfilesReachTheQuicklookThenRecordedFilesAreReplayedInR
   EXPECT_TRUE(window->Action("actPower")->isEnabled());
   EXPECT_FALSE(window->Action("actAdd")->isEnabled()) << "adding files is for reader mode";
 
-  window->Action("actPower")->trigger();
+  // Export on and off from its button: the laser goes on with it.
+  window->Action("actExport")->trigger();
   Run(8000);
+  ASSERT_TRUE(app->AutoExporter());
+  window->OnSecTimer();
+  EXPECT_TRUE(window->PanelText(0).startsWith(" [")) << window->PanelText(0).toStdString();
+  window->Action("actExport")->trigger();
+  EXPECT_FALSE(app->AutoExporter());
+  EXPECT_FALSE(window->Action("actExport")->isChecked());
   EXPECT_EQ(app->Source()->Status.PowerState(), TState::LaserOn);
   EXPECT_TRUE(window->Action("actPower")->isChecked());
   EXPECT_FALSE(window->Action("actOpen")->isEnabled()) << "no replay while the laser is on";
@@ -128,6 +138,15 @@ TEST_F(MainFrmTest, LiveProfilesReachTheQuicklookThenRecordedFilesAreReplayedInR
   EXPECT_FALSE(window->MessagePanelVisible()) << "the replay is done";
   EXPECT_EQ(FilledChannels(), 2);
   EXPECT_EQ(window->windowTitle(), "Orlaq LIDAR - Reader [LIDSIM01]");
+
+  // The loaded files exported by hand, the views left as they are.
+  TExportConfig manual = app->Config.Export;
+  manual.Folder = (dir / "manual").string();
+  ASSERT_TRUE(window->Action("actManualExport")->isEnabled());
+  ASSERT_TRUE(window->ExportLoadedFiles(manual));
+  EXPECT_FALSE(window->MessagePanelVisible());
+  EXPECT_FALSE(fs::is_empty(dir / "manual"));
+  EXPECT_EQ(FilledChannels(), 2);
 
   const fs::path png = dir / "ql.png";
   ASSERT_TRUE(window->SaveQuicklookImage(QString::fromStdString(png.string())));

@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "Common/IniFile.h"
-#include "Export/ExportConfig.h"
+#include "Config/ExportConfig.h"
 #include "tests/TestSupport.h"
 
 using namespace OrlaqLidar;

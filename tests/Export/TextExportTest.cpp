@@ -7,6 +7,8 @@
 #include <locale>
 #include <sstream>
 
+#include "Config/LidarConfig.h"
+#include "Config/LidarSetup.h"
 #include "Export/ExportPattern.h"
 #include "tests/TestSupport.h"
 
@@ -68,17 +70,24 @@ class TextExport : public OrlaqLidar::Test::TSimulatedTime {
     Config.ColumnDelimiter = ",";
     Config.DateFormat = 1;
     Clock.SetNow(EncodeDateTime(2014, 3, 5, 3, 20, 0));
-    Arguments = TExportArguments{&Definition, &Setup, Config.Processing};
+    Arguments = std::make_unique<TProcessingArgs>(Config.Processing, &Definition, &Setup);
+    Managed = std::make_unique<TManagedProfile>(1, Definition.Channels.front().get(), nullptr, 60, Arguments.get());
+    Managed->Signal = {1.5, 0.1, 1e6};
+    Managed->ShotRecords = 60;
+    Managed->Background = 2.25;
+    Managed->Open = false;
   }
 
   void Start(TTextExport& e) {
     Params = TExportParameters(Config);
-    e.SetArguments(&Arguments);
+    e.SetArguments(Arguments.get());
     e.SetParameters(&Params);
   }
 
-  TExportProfile Profile(TDateTime start) {
-    return TExportProfile{1, start, start + 59.0 / SecondsPerDay, 60, 55, Signal, 2.25};
+  TProfile Profile(TDateTime start) {
+    Managed->StartTime = start;
+    Managed->LastTime = start + 59.0 / SecondsPerDay;
+    return TProfile(Managed.get());
   }
 
   fs::path File(const char* slice) const { return Dir / "exp" / ("00000000_20140305_" + std::string(slice) + ".txt"); }
@@ -88,8 +97,8 @@ class TextExport : public OrlaqLidar::Test::TSimulatedTime {
   TLidarSetup Setup;
   TExportConfig Config;
   TExportParameters Params;
-  TExportArguments Arguments;
-  std::vector<double> Signal{1.5, 0.1, 1e6};
+  std::unique_ptr<TProcessingArgs> Arguments;
+  std::unique_ptr<TManagedProfile> Managed;
   const TDateTime At0317 = EncodeDateTime(2014, 3, 5, 3, 17, 0);
 };
 
@@ -238,7 +247,7 @@ TEST_F(TextExport, AFileHeldByAnotherExportIsNotOpened) {
   TTextExport first, second;
   Start(first);
   TExportParameters params(Config);
-  second.SetArguments(&Arguments);
+  second.SetArguments(Arguments.get());
   second.SetParameters(&params);
   ASSERT_TRUE(first.WriteProfile(Profile(At0317)));
   EXPECT_FALSE(second.WriteProfile(Profile(At0317)));

@@ -44,7 +44,7 @@ bool SameSettings(const TSettings& x, const TSettings& y) {
          a.AutoConnect == b.AutoConnect && a.LogFolder == b.LogFolder && a.ConfigFolder == b.ConfigFolder &&
          a.DataFolder == b.DataFolder && a.CurrentInstrument == b.CurrentInstrument &&
          a.AutoExport == b.AutoExport && a.AutoPower == b.AutoPower && a.EnableAirins == b.EnableAirins &&
-         a.ExportFolder == b.ExportFolder && SameDouble(s.RollBase, t.RollBase) &&
+         a.Export.Folder == b.Export.Folder && a.Export.FilePattern == b.Export.FilePattern && SameDouble(s.RollBase, t.RollBase) &&
          SameDouble(s.PitchBase, t.PitchBase) && SameDouble(s.AltitudeBase, t.AltitudeBase) &&
          SameDouble(s.LongitudeBase, t.LongitudeBase) && SameDouble(s.LatitudeBase, t.LatitudeBase) &&
          s.AirinsAddr == t.AirinsAddr && s.AirinsPort == t.AirinsPort && s.UseSNCalFolder == t.UseSNCalFolder &&

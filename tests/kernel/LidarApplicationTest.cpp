@@ -64,7 +64,7 @@ TEST_F(LidarApplicationTest, SetFoldersStripsSeparatorsAndPersistsOnlyChanges) {
   const std::string oldLog = app->Config.LogFolder;
   app->SetFolders("/data/lidar//", "/exports\\", "", "");
   EXPECT_EQ(app->Config.DataFolder, "/data/lidar");
-  EXPECT_EQ(app->Config.ExportFolder, "/exports");
+  EXPECT_EQ(app->Config.Export.Folder, "/exports");
   EXPECT_EQ(app->Config.LogFolder, oldLog);
   EXPECT_EQ(storePtr->ReadString("Skyvane", "DataFolder", ""), "/data/lidar");
   EXPECT_EQ(storePtr->ReadString("Skyvane\\Export", "Folder", ""), "/exports");

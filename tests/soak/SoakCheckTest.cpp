@@ -19,6 +19,8 @@ TSoakFigures Passing() {
   f.Channels = {{1, "532", 1000, 990, 10, 0, 0}, {99, "INS", 500, 500, 0, 0, 0}};
   f.HoursWithLaser = 24;
   f.Files = 24;
+  f.ExportFiles = 144;
+  f.ExportedProfiles = 4320;
   f.Faults = {{"lidar", 5, 5}, {"INS", 2, 2}};
   f.AtBaseline = {50000, 12};
   f.AtEnd = {52000, 12};
@@ -50,6 +52,8 @@ TEST(SoakCheckTest, EachKindOfFaultFailsTheRun) {
        "20270101_0000"},
       {"a file without end mark", [](TSoakFigures& f) { f.InvalidFiles = {"x.skv2: no end mark"}; }, "no end mark"},
       {"a laser never on", [](TSoakFigures& f) { f.HoursWithLaser = 0; }, "never on"},
+      {"an hour not exported", [](TSoakFigures& f) { f.MissingHourExports = {"2027-01-01 03:00:00"}; }, "03:00"},
+      {"nothing exported", [](TSoakFigures& f) { f.ExportedProfiles = 0; }, "no profile exported"},
   };
   for (const auto& c : cases) {
     TSoakFigures f = Passing();

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "Common/CustomIniFile.h"
-#include "Export/ExportProcessing.h"
+#include "Config/ProcessingSetup.h"
 
 namespace OrlaqLidar {
 
@@ -22,7 +22,7 @@ class TExportConfig {
   // Writes all eight keys. Always true.
   bool Save(TCustomIniFile& store, const std::string& section) const;
 
-  OrlaqExport::TExportProcessing Processing{55, 60};
+  TProcessingSetup Processing{55, 60};
   std::string Folder;
   std::string Type = "Text";
   std::string FilePattern = DefaultPattern;

@@ -1,4 +1,4 @@
-#include "Export/ExportConfig.h"
+#include "Config/ExportConfig.h"
 
 #include <filesystem>
 
@@ -16,7 +16,7 @@ bool TExportConfig::Load(const TCustomIniFile& store, const std::string& section
   FilePattern = store.ReadString(section, "FilePattern", FilePattern);
   ColumnDelimiter = store.ReadString(section, "ColumnDelimiter", ColumnDelimiter);
   Processing.ProfileTime = store.ReadInteger(section, "ProfileTime", Processing.ProfileTime);
-  Processing.Processings = OrlaqExport::TExportProcessing::FromCode(store.ReadString(section, "Processings", "OSBR2"));
+  Processing.Processings = TProcessingSetup::FromCode(store.ReadString(section, "Processings", "OSBR2"));
   LogMonitoring = store.ReadBool(section, "LogMonitoring", LogMonitoring);
   MinutesSlice = store.ReadInteger(section, "MinutesSlice", MinutesSlice);
   DateFormat = static_cast<uint8_t>(store.ReadInteger(section, "DateFormat", DateFormat));
@@ -29,7 +29,7 @@ bool TExportConfig::Save(TCustomIniFile& store, const std::string& section) cons
   store.WriteString(section, "FilePattern", FilePattern);
   store.WriteString(section, "ColumnDelimiter", ColumnDelimiter);
   store.WriteInteger(section, "ProfileTime", Processing.ProfileTime);
-  store.WriteString(section, "Processings", OrlaqExport::TExportProcessing::ToCode(Processing.Processings));
+  store.WriteString(section, "Processings", TProcessingSetup::ToCode(Processing.Processings));
   store.WriteBool(section, "LogMonitoring", LogMonitoring);
   store.WriteInteger(section, "MinutesSlice", MinutesSlice);
   store.WriteInteger(section, "DateFormat", DateFormat);

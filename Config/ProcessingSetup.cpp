@@ -1,4 +1,4 @@
-#include "kernel/processing/ProcessingSetup.h"
+#include "Config/ProcessingSetup.h"
 
 #include "Common/StringUtils.h"
 

@@ -1,0 +1,199 @@
+// batch_export: one simulated day of a two-channel instrument (2048 gates of
+// 4 bytes, one shot a second per channel: 24 hourly files, about 1.4 GB)
+// exported by the real program ("skyvane -EXPORT", "OSBAR2", 60 s profiles,
+// monitoring on) against reading the same files with cat, page cache warm
+// for both. The day is written once into a cache folder and reused.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "Common/IniFile.h"
+#include "Config/ApplicationConfig.h"
+#include "bench/Bench.h"
+#include "kernel/files/LidFileAccess.h"
+
+namespace OrlaqLidar::Bench {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kGates = 2048;
+constexpr int kInfoBytes = 16;
+
+std::string Definition() {
+  std::string text =
+      "[General]\nName=Bench two channels\nCode=BENCH2\n[Instruments]\nAirins=0\n"
+      "[ChannelGroup1]\nGroupID=1\nHeatingTime=0\nPeriodMin=0\nLidarTimeOut=2000\n";
+  for (int id : {1, 2})
+    text += "[Channel" + std::to_string(id) + "]\nRecordID=" + std::to_string(id) + "\nGroupID=1\nName=532 " +
+            (id == 1 ? "parallel" : "perpendicular") + "\nWaveLength=532\nFWHM=0.5\nPolarization=" +
+            (id == 1 ? "/" : "X") + "\nUSB=BENCH LIDAR " + std::to_string(id) +
+            "\nProtocol=LIDAR\nProtoOpt=30000,HW\nTimeOut=2000\nBufferLength=16464\nHasLaserCmd=" +
+            (id == 1 ? "2" : "0") +
+            "\nDoorsCount=2048\nDoorsUsed=2048\nDoorsByte=4\nDoorsTime=100\nOffsetTime=0\nLaserPulse=1000\n"
+            "InfoBytes=16\nCH1=NAME:Shots,O:0,B:32,S:0,CODE:SHOOT,FMT:0\n"
+            "CH2=NAME:Detector temp.,U:degC,O:4,B:16,S:0,DIV:100,FMT:0.0,CODE:TDET\n";
+  return text;
+}
+
+fs::path CacheFolder() {
+  const char* xdg = std::getenv("XDG_CACHE_HOME");
+  const char* home = std::getenv("HOME");
+  const fs::path base = xdg && *xdg ? fs::path(xdg) : fs::path(home && *home ? home : "/tmp") / ".cache";
+  return base / "skyvane-bench" / "batch_export-v1";
+}
+
+// Big-endian counts of a clear-sky return over a sky background, then the
+// information bytes: 1000 laser shots and a detector temperature.
+std::vector<uint8_t> Shot(int channel, int second) {
+  std::vector<uint8_t> b(static_cast<size_t>(kGates) * 4 + kInfoBytes);
+  for (int g = 0; g < kGates; ++g) {
+    const double r = 1.0 + g / 40.0;
+    const auto c = static_cast<uint32_t>(200 + (channel == 1 ? 90000.0 : 9000.0) / (r * r) + (second + g) % 7);
+    for (int k = 0; k < 4; ++k) b[static_cast<size_t>(g) * 4 + static_cast<size_t>(k)] = static_cast<uint8_t>(c >> (24 - 8 * k));
+  }
+  uint8_t* info = b.data() + static_cast<size_t>(kGates) * 4;
+  info[2] = 0x03, info[3] = 0xE8;  // 1000 shots
+  info[4] = 0x09, info[5] = 0xC4;  // 25.00 degC
+  return b;
+}
+
+bool Generate(const fs::path& folder, std::vector<fs::path>& files) {
+  const fs::path done = folder / "complete";
+  files.clear();
+  for (int h = 0; h < 24; ++h) {
+    char name[64];
+    std::snprintf(name, sizeof name, "LID_BENCH002_20260615_%02d00.skv2", h);
+    files.push_back(folder / name);
+  }
+  std::error_code ec;
+  if (fs::exists(done, ec)) return true;
+  fs::remove_all(folder, ec);
+  fs::create_directories(folder, ec);
+  std::ofstream(folder / "Bench2.ini", std::ios::binary) << Definition();
+  TApplicationConfig settings;
+  settings.DefinitionText = Definition();
+  TIniFile ini;
+  ini.LoadFromText(settings.DefinitionText);
+  if (!settings.LidarConfig.Load(ini)) return false;
+  TLidFileAccess::TInstrumentInfo info;
+  info.SerialNumber = "BENCH002";
+  info.LidarChannels = {{1, "FW 100abc"}, {2, "FW 100abc"}};
+  std::printf("batch_export: writing the simulated day into %s\n", folder.c_str());
+  std::fflush(stdout);
+  const TDateTime day = 46188.0;  // 2026-06-15
+  for (int h = 0; h < 24; ++h) {
+    TLidFileAccess file(files[static_cast<size_t>(h)], settings);
+    if (file.OpenForWriting(&info) != 0) return false;
+    for (int s = 0; s < 3600; ++s) {
+      const int second = h * 3600 + s;
+      for (int channel : {1, 2}) {
+        const auto shot = Shot(channel, second);
+        const TDateTime t = day + (second + 0.1 * channel) / SecondsPerDay;
+        if (file.WriteShoot(channel, t, shot.data(), shot.size()) < 0) return false;
+      }
+    }
+    file.Close();
+  }
+  std::ofstream(done) << "ok\n";
+  return true;
+}
+
+struct TChild {
+  int ExitCode = -1;
+  double Seconds = 0;
+  double PeakRssMb = 0;
+};
+
+TChild RunProcess(const std::vector<std::string>& args, const fs::path& workDir, const std::vector<std::string>& env) {
+  std::vector<std::string> a = args;
+  std::vector<char*> argv, envp;
+  for (auto& s : a) argv.push_back(s.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> e = env;
+  for (auto& s : e) envp.push_back(s.data());
+  envp.push_back(nullptr);
+  TChild result;
+  const auto t0 = std::chrono::steady_clock::now();
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int devnull = ::open("/dev/null", O_RDWR);
+    ::dup2(devnull, 1);
+    ::dup2(devnull, 2);
+    if (::chdir(workDir.c_str()) != 0) ::_exit(126);
+    ::execve(argv[0], argv.data(), envp.data());
+    ::_exit(127);
+  }
+  if (pid < 0) return result;
+  int status = 0;
+  rusage usage{};
+  ::wait4(pid, &status, 0, &usage);
+  result.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  result.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.PeakRssMb = static_cast<double>(usage.ru_maxrss) / 1024.0;
+  return result;
+}
+
+bool RunBatchExportBench() {
+  std::vector<fs::path> files;
+  const fs::path cache = CacheFolder();
+  if (!Generate(cache, files)) {
+    std::fprintf(stderr, "batch_export: cannot write the simulated day into %s\n", cache.c_str());
+    return false;
+  }
+  std::error_code ec;
+  double bytes = 0;
+  for (const auto& f : files) bytes += static_cast<double>(fs::file_size(f, ec));
+
+  const fs::path work = fs::temp_directory_path() / ("skyvane-bench-export-" + std::to_string(::getpid()));
+  fs::create_directories(work, ec);
+  struct TCleanup {
+    fs::path Folder;
+    ~TCleanup() {
+      std::error_code ignored;
+      fs::remove_all(Folder, ignored);
+    }
+  } cleanup{work};
+  std::ofstream(work / "export.ini") << "[Export]\nFolder=" << (work / "out").string()
+                                     << "\nProcessings=OSBAR2\nProfileTime=60\nLogMonitoring=1\nMinutesSlice=60\n";
+
+  const fs::path program = fs::read_symlink("/proc/self/exe", ec).parent_path() / "skyvane";
+  std::vector<std::string> exportArgs = {program.string(), "-EXPORT", "-QUIET", "-EXPCONFIG", (work / "export.ini").string(),
+                                         "-MODEL", (cache / "Bench2.ini").string()};
+  std::vector<std::string> catArgs = {"/bin/cat"};
+  for (const auto& f : files) {
+    exportArgs.push_back(f.string());
+    catArgs.push_back(f.string());
+  }
+  const std::vector<std::string> env = {"HOME=" + work.string(), "SKYVANE_SETTINGS=" + (work / "Skyvane.ini").string(),
+                                        "XDG_RUNTIME_DIR=" + work.string(), "PATH=/usr/bin:/bin"};
+
+  RunProcess(catArgs, work, env);  // into the page cache
+  const TChild cat = RunProcess(catArgs, work, env);
+  const TChild run = RunProcess(exportArgs, work, env);
+  if (cat.ExitCode != 0 || run.ExitCode != 0) {
+    std::fprintf(stderr, "batch_export: cat exited %d, skyvane -EXPORT exited %d\n", cat.ExitCode, run.ExitCode);
+    return false;
+  }
+  const double mb = bytes / 1e6;
+  Report("batch_export", "input_mb", mb, "MB");
+  Report("batch_export", "input_mb_s", mb / run.Seconds, "MB/s");
+  Report("batch_export", "cat_mb_s", mb / cat.Seconds, "MB/s");
+  Report("batch_export", "ratio", cat.Seconds / run.Seconds, "x cat");
+  Report("batch_export", "peak_rss_mb", run.PeakRssMb, "MB");
+  return true;
+}
+
+const TRegistrar registrar("batch_export", RunBatchExportBench);
+
+}  // namespace
+}  // namespace OrlaqLidar::Bench
