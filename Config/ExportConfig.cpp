@@ -7,11 +7,13 @@ namespace OrlaqLidar {
 namespace fs = std::filesystem;
 
 bool TExportConfig::Load(const TCustomIniFile& store, const std::string& section) {
+  Folder = store.ReadString(section, "Folder", Folder);
+  // An empty value names no folder: the files would land in whatever folder
+  // the program runs in, and a pattern could name any absolute path.
   if (Folder.empty()) {
     std::error_code ec;
     Folder = (fs::current_path(ec) / "ExportData").string();
   }
-  Folder = store.ReadString(section, "Folder", Folder);
   Type = store.ReadString(section, "Type", Type);
   FilePattern = store.ReadString(section, "FilePattern", FilePattern);
   ColumnDelimiter = store.ReadString(section, "ColumnDelimiter", ColumnDelimiter);

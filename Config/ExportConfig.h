@@ -16,8 +16,8 @@ class TExportConfig {
   static constexpr const char* Section = "Skyvane\\Export";
   static constexpr const char* DefaultPattern = "%SN%_%YYYY%%MM%%DD%_%SLICE%";
 
-  // An empty Folder becomes the current folder + "ExportData" first; an
-  // absent value keeps the current one. Always true.
+  // An absent value keeps the current one; an empty Folder, stored or
+  // kept, becomes the current folder + "ExportData". Always true.
   bool Load(const TCustomIniFile& store, const std::string& section);
   // Writes all eight keys. Always true.
   bool Save(TCustomIniFile& store, const std::string& section) const;

@@ -8,7 +8,9 @@
 #include "tests/fuzz/calibration_archive.cpp"
 #include "tests/fuzz/calibration_files.cpp"
 #include "tests/fuzz/definition_loader.cpp"
+#include "tests/fuzz/export_pattern.cpp"
 #include "tests/fuzz/lidar_protocol.cpp"
+#include "tests/fuzz/lidar_replay.cpp"
 #include "tests/fuzz/monitor_protocol.cpp"
 #include "tests/fuzz/settings_file.cpp"
 #include "tests/fuzz/skv2_reader.cpp"
@@ -32,27 +34,18 @@ struct TTarget {
   std::function<TSeeds()> Seeds;
 };
 
-TSeeds Skv2Seeds() {
-  TScratchDir dir("skv2-seed");
-  TSeeds seeds;
-  for (int v = 0; v < 4; ++v) {
-    const fs::path path = dir.Path() / ("seed" + std::to_string(v) + ".skv2");
-    WriteSkv2Seed(path, v);
-    seeds.emplace_back(path.filename().string(), ReadFileBytes(path));
-  }
-  return seeds;
-}
-
 const TTarget kTargets[] = {
     {"airins_protocol", AirinsProtocol::Run, AirinsProtocol::Seeds},
     {"calibration_archive", CalibrationArchive::Run, CalibrationArchive::Seeds},
     {"calibration_files", CalibrationFiles::Run, CalibrationFiles::Seeds},
     {"definition_loader", DefinitionLoader::Run,
      [] { return DefinitionLoader::Seeds(OrlaqLidar::Test::SourceDir()); }},
+    {"export_pattern", ExportPattern::Run, ExportPattern::Seeds},
     {"lidar_protocol", LidarProtocol::Run, LidarProtocol::Seeds},
+    {"lidar_replay", LidarReplay::Run, LidarReplay::Seeds},
     {"monitor_protocol", MonitorProtocol::Run, MonitorProtocol::Seeds},
     {"settings_file", SettingsFile::Run, SettingsFile::Seeds},
-    {"skv2_reader", Skv2Reader::Run, Skv2Seeds},
+    {"skv2_reader", Skv2Reader::Run, Skv2SeedFiles},
 };
 
 class FuzzRegressionTest : public OrlaqLidar::Test::TSimulatedTime, public ::testing::WithParamInterface<TTarget> {

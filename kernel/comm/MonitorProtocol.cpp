@@ -30,6 +30,12 @@ int32_t TMonitorProtocol::MakeFrame(const std::string& command, uint8_t* frame, 
   return static_cast<int32_t>(n);
 }
 
+int32_t TMonitorProtocol::LastLineEnd() const {
+  for (int32_t n = FrameCount; n >= 2; --n)
+    if (FrameBuffer[static_cast<size_t>(n - 2)] == 0x0A && FrameBuffer[static_cast<size_t>(n - 1)] == 0x0D) return n;
+  return 0;
+}
+
 int32_t TMonitorProtocol::ParseAnswer(const uint8_t* data, int32_t length, int32_t maxAnswer, uint8_t* answer) {
   if (data == nullptr || answer == nullptr || length < 0) {
     FrameCount = 0;
@@ -55,6 +61,13 @@ int32_t TMonitorProtocol::ParseAnswer(const uint8_t* data, int32_t length, int32
       continue;
     }
     if (FrameCount >= FrameCapacity) {
+      // A device answers a query with one line: a complete line held is
+      // that answer, and what overflows after it is noise, dropped with the
+      // rest of this block.
+      if (const int32_t end = LastLineEnd(); end > 0) {
+        FrameCount = end;
+        break;
+      }
       // No answer is this long: drop the rest of this line, so that its tail
       // cannot pass for a measure, and start over after its line end.
       SetError("Protocol error - Buffer overflow", kBadArgument);

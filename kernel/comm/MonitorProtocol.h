@@ -19,6 +19,9 @@ class TMonitorProtocol : public TProtocol {
   int32_t ParseAnswer(const uint8_t* data, int32_t length, int32_t maxAnswer, uint8_t* answer) override;
 
  private:
+  // Bytes held up to and including the last line end, 0 when none.
+  int32_t LastLineEnd() const;
+
   // Set after an over-long line until its line end has gone by.
   bool discarding_ = false;
   bool lastWasLF_ = false;

@@ -122,3 +122,13 @@ TEST(ExportConfig, LoadSaveAndDefaults) {
   EXPECT_EQ(p.MinutesSlice, 0);
   EXPECT_EQ(p.Processing.Processings, 63);
 }
+
+TEST(ExportConfig, AnEmptyFolderValueIsTheDefaultFolder) {
+  // Else the files would go to whatever folder the program runs in.
+  TIniFile store;
+  store.LoadFromText("[E]\nFolder=\n");
+  TExportConfig c;
+  c.Folder = "/elsewhere";
+  c.Load(store, "E");
+  EXPECT_EQ(c.Folder, (std::filesystem::current_path() / "ExportData").string());
+}

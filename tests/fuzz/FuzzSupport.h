@@ -1,9 +1,9 @@
 #pragma once
 // Helpers shared by the fuzz targets. Every target keeps its code in its own
-// namespace and exposes Run(data, size) and Seeds(); the libFuzzer entry
-// points are left out when SKYVANE_FUZZ_NO_ENTRY is defined, so that one
-// test can include several targets and replay their seeds and regression
-// inputs.
+// namespace, exposes Run(data, size) and Seeds() and ends with
+// SKYVANE_FUZZ_TARGET; the libFuzzer entry points are left out when
+// SKYVANE_FUZZ_NO_ENTRY is defined, so that one test can include several
+// targets and replay their seeds and regression inputs.
 #include <unistd.h>
 
 #include <algorithm>
@@ -123,3 +123,21 @@ inline bool SameDouble(double a, double b) {
 }
 
 }  // namespace OrlaqLidar::Fuzz
+
+// The libFuzzer entry points of a target: its seeds written where
+// scripts/fuzz asks for them, then its Run for every input. seeds is an
+// expression evaluated inside the target's namespace.
+#ifdef SKYVANE_FUZZ_NO_ENTRY
+#define SKYVANE_FUZZ_TARGET(target, seeds)
+#else
+#define SKYVANE_FUZZ_TARGET(target, seeds)                                                   \
+  extern "C" int LLVMFuzzerInitialize(int*, char***) {                                      \
+    using namespace ::OrlaqLidar::Fuzz;                                                     \
+    using namespace ::OrlaqLidar::Fuzz::target;                                             \
+    WriteSeedsTo(std::getenv("FUZZ_SEED_DIR"), seeds);                                      \
+    return 0;                                                                               \
+  }                                                                                         \
+  extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {                 \
+    return ::OrlaqLidar::Fuzz::target::Run(data, size);                                     \
+  }
+#endif

@@ -149,13 +149,4 @@ TSeeds Seeds() {
 
 }  // namespace OrlaqLidar::Fuzz::CalibrationFiles
 
-#ifndef SKYVANE_FUZZ_NO_ENTRY
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  OrlaqLidar::Fuzz::WriteSeedsTo(std::getenv("FUZZ_SEED_DIR"), OrlaqLidar::Fuzz::CalibrationFiles::Seeds());
-  return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  return OrlaqLidar::Fuzz::CalibrationFiles::Run(data, size);
-}
-#endif
+SKYVANE_FUZZ_TARGET(CalibrationFiles, Seeds())

@@ -283,13 +283,4 @@ TSeeds Seeds() {
 
 }  // namespace OrlaqLidar::Fuzz::LidarProtocol
 
-#ifndef SKYVANE_FUZZ_NO_ENTRY
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  OrlaqLidar::Fuzz::WriteSeedsTo(std::getenv("FUZZ_SEED_DIR"), OrlaqLidar::Fuzz::LidarProtocol::Seeds());
-  return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  return OrlaqLidar::Fuzz::LidarProtocol::Run(data, size);
-}
-#endif
+SKYVANE_FUZZ_TARGET(LidarProtocol, Seeds())

@@ -1,10 +1,13 @@
 // libFuzzer target: the line reassembly of the monitoring channels. The
 // input is a little program of queries, received blocks of any size and
 // largest-answer changes. An answer handed out must be a whole line: what
-// was received since the query or the last answer ends with it and its line
-// end, and it starts a line (the tail of an over-long line never passes for
-// a measure). It is never longer than the caller allows or than the
-// reassembly buffer holds, and nothing is written past it.
+// was received since the query or the last answer holds it with its line
+// end, it starts a line (the tail of an over-long line never passes for a
+// measure), and only bytes that overflowed the reassembly buffer in the
+// same block may follow it. It is never longer than the caller allows or
+// than the reassembly buffer holds, and nothing is written past it. A short
+// line followed in its block by noise that overflows the buffer is still
+// handed out, and the next line after it too.
 // fuzz-sources: kernel/comm/MonitorProtocol.cpp kernel/comm/Protocol.cpp kernel/Status.cpp Simulator/SimMonitorDevice.cpp Simulator/SimDevice.cpp Simulator/SimMeasureModel.cpp Simulator/SimRandom.cpp
 #include <cstring>
 #include <memory>
@@ -48,6 +51,7 @@ class THarness {
     std::vector<uint8_t> answer(room, 0xA5);
     std::memcpy(buffer.data(), block.data(), block.size());
     uint8_t* out = shared ? buffer.data() : answer.data();
+    protocol_.Status.Text.clear();  // what this call reports
     const int32_t r = protocol_.ParseAnswer(buffer.data(), static_cast<int32_t>(block.size()), maxAnswer_, out);
     FUZZ_CHECK(protocol_.GetFrameCount() >= 0 && protocol_.GetFrameCount() <= TMonitorProtocol::Capacity);
     FUZZ_CHECK(r >= -1 && r <= maxAnswer_);
@@ -59,6 +63,9 @@ class THarness {
       return;
     }
     stream_ += block;
+    // A whole line longer than the caller allows was taken and refused: the
+    // next line starts afresh.
+    if (r < 0 && protocol_.Status.Text.rfind("Protocol error - Packet too big", 0) == 0) stream_.clear();
     if (r < 0) {
       if (!shared)
         for (uint8_t b : answer) FUZZ_CHECK(b == 0xA5);
@@ -67,12 +74,37 @@ class THarness {
     const std::string line(reinterpret_cast<const char*>(out), static_cast<size_t>(r));
     FUZZ_CHECK(r <= TMonitorProtocol::Capacity - 2);
     FUZZ_CHECK(stream_.size() >= line.size() + 2);
-    FUZZ_CHECK(stream_.compare(stream_.size() - line.size() - 2, std::string::npos, line + kLineEnd) == 0);
-    const size_t start = stream_.size() - line.size() - 2;
-    FUZZ_CHECK(start == 0 || stream_.compare(start - 2, 2, kLineEnd) == 0);
+    // The line ends what was received, or is followed by noise that
+    // overflowed the buffer.
+    bool found = false;
+    for (size_t start = 0; !found && start + line.size() + 2 <= stream_.size(); ++start)
+      found = stream_.compare(start, line.size() + 2, line + kLineEnd) == 0 &&
+              (start == 0 || (start >= 2 && stream_.compare(start - 2, 2, kLineEnd) == 0)) &&
+              (start + line.size() + 2 == stream_.size() ||
+               stream_.size() - start > static_cast<size_t>(TMonitorProtocol::Capacity));
+    FUZZ_CHECK(found);
     FUZZ_CHECK(protocol_.Status.Text == "Ready");
     if (!shared)
       for (size_t i = static_cast<size_t>(r); i < answer.size(); ++i) FUZZ_CHECK(answer[i] == 0xA5);
+    stream_.clear();
+  }
+
+  // On a clean line, a short line followed in its block by noise that
+  // overflows the buffer comes out as it was sent; the noise goes.
+  void FeedLineThenNoise(const std::string& text, const std::string& noise) {
+    const std::string block = text + kLineEnd + noise;
+    const bool clean = stream_.empty() && protocol_.GetFrameCount() == 0 &&
+                       text.size() + 2 <= static_cast<size_t>(TMonitorProtocol::Capacity) &&
+                       static_cast<int32_t>(text.size()) <= maxAnswer_ && text.find('\n') == std::string::npos &&
+                       noise.find('\n') == std::string::npos &&
+                       block.size() > static_cast<size_t>(TMonitorProtocol::Capacity);
+    if (!clean) return Feed(block, false);
+    std::vector<uint8_t> answer(static_cast<size_t>(maxAnswer_) + 16, 0xA5);
+    const int32_t r = protocol_.ParseAnswer(reinterpret_cast<const uint8_t*>(block.data()),
+                                            static_cast<int32_t>(block.size()), maxAnswer_, answer.data());
+    FUZZ_CHECK(r == static_cast<int32_t>(text.size()));
+    FUZZ_CHECK(std::memcmp(answer.data(), text.data(), text.size()) == 0);
+    FUZZ_CHECK(protocol_.GetFrameCount() == 0);
     stream_.clear();
   }
 
@@ -141,7 +173,12 @@ int Run(const uint8_t* data, size_t size) {
         h.Feed("Q", arg & 1);
         break;
       default:
-        h.Feed(std::string(), false);
+        if (arg == 0) {
+          h.Feed(std::string(), false);
+        } else {
+          const std::string text = in.Take(in.Byte() % 11);
+          h.FeedLineThenNoise(text, in.Take(arg));
+        }
         break;
     }
   }
@@ -199,13 +236,4 @@ TSeeds Seeds() {
 
 }  // namespace OrlaqLidar::Fuzz::MonitorProtocol
 
-#ifndef SKYVANE_FUZZ_NO_ENTRY
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  OrlaqLidar::Fuzz::WriteSeedsTo(std::getenv("FUZZ_SEED_DIR"), OrlaqLidar::Fuzz::MonitorProtocol::Seeds());
-  return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  return OrlaqLidar::Fuzz::MonitorProtocol::Run(data, size);
-}
-#endif
+SKYVANE_FUZZ_TARGET(MonitorProtocol, Seeds())

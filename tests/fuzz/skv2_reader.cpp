@@ -18,6 +18,7 @@
 
 #include "Config/ApplicationConfig.h"
 #include "kernel/files/LidFileAccess.h"
+#include "tests/fuzz/Skv2Seeds.h"
 
 namespace {
 
@@ -64,64 +65,6 @@ std::string ReadBack(const fs::path& path) {
 }
 
 }  // namespace
-
-// Seed files: well-formed ones, and damage that a reader passes over and
-// only a strict check finds.
-constexpr int kWellFormedSeeds = 4;
-constexpr int kSeeds = 7;
-
-void WriteSkv2Seed(const fs::path& path, int variant);
-
-// A seed variant beyond the well-formed ones: one of them with a field no
-// writer produces.
-void WriteDamagedSeed(const fs::path& path, int variant) {
-  WriteSkv2Seed(path, variant == 5 ? 2 : 0);
-  std::string bytes = ReadBack(path);
-  switch (variant) {
-    case 4: bytes[bytes.size() - 12] = 17; break;  // end mark length
-    case 5: bytes.replace(8 + 4, 2, "13"); break;  // creation month
-    default: bytes[31 + 1] = '\x07'; break;        // a byte of the model code
-  }
-  WriteInput(path, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-}
-
-// A well-formed file with every kind of block, calibration items of every
-// kind and, for odd variants, no end mark: the starting point for mutations.
-void WriteSkv2Seed(const fs::path& path, int variant) {
-  if (variant >= kWellFormedSeeds) return WriteDamagedSeed(path, variant);
-  using namespace OrlaqLidar;
-  TApplicationConfig settings;
-  settings.LidarConfig.Code = "ORLAQ";
-  settings.DefinitionText = "[General]\nName=Orlaq\n";
-  auto cal = std::make_unique<TCalibration>(1, TChannelType::Lidar, 3);
-  cal->AfterPulseState = cal->OverlapState = cal->ApdState = TCalibration::StatePresent;
-  settings.Setup.Calibrations.push_back(std::move(cal));
-  TLidFileAccess::TInstrumentInfo info;
-  info.SerialNumber = "SEED" + std::to_string(variant);
-  info.LidarChannels = {{1, "FW 100abc"}};
-  info.MonitorChannels = {{5, "MonitorLid001000001"}};
-  info.HasAirins = variant % 3 == 0;
-  info.AirinsRecordID = 99;
-  std::error_code ec;
-  fs::remove(path, ec);
-  auto file = std::make_unique<TLidFileAccess>(path, settings);
-  if (file->OpenForWriting(&info) != 0) return;
-  const TDateTime t0 = 46000.5;
-  for (int i = 0; i < 3 + variant % 4; ++i) {
-    const uint8_t shot[12] = {static_cast<uint8_t>(i), 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
-    const double mon[2] = {1.0 * i, 20.5};
-    file->WriteShoot(1, t0 + i / 86400.0, shot, sizeof shot);
-    file->WriteMonitor(5, t0 + i / 86400.0, reinterpret_cast<const uint8_t*>(mon), sizeof mon);
-    if (i == 1) file->WriteEvent(0, t0 + i / 86400.0, "USN", "seed note");
-    if (i == 2) file->WriteOption(99, t0 + i / 86400.0, shot, sizeof shot);
-  }
-  if (variant % 2) {
-    // Ends like a file whose writer was killed: no end mark.
-    const uint64_t end = file->EndOfData();
-    file.reset();
-    fs::resize_file(path, end, ec);
-  }
-}
 
 namespace OrlaqLidar::Fuzz::Skv2Reader {
 
@@ -179,16 +122,4 @@ int Run(const uint8_t* data, size_t size) {
 
 }  // namespace OrlaqLidar::Fuzz::Skv2Reader
 
-#ifndef SKYVANE_FUZZ_NO_ENTRY
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // scripts/fuzz asks for seed files in the corpus folder.
-  if (const char* dir = std::getenv("FUZZ_SEED_DIR")) {
-    for (int v = 0; v < kSeeds; ++v) WriteSkv2Seed(fs::path(dir) / ("seed" + std::to_string(v) + ".skv2"), v);
-  }
-  return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  return OrlaqLidar::Fuzz::Skv2Reader::Run(data, size);
-}
-#endif
+SKYVANE_FUZZ_TARGET(Skv2Reader, Skv2SeedFiles())

@@ -103,6 +103,23 @@ TEST_F(MonitorProtocolTest, OverlongLineIsDroppedUpToItsLineEnd) {
   EXPECT_EQ(Got(1), "7");
 }
 
+TEST_F(MonitorProtocolTest, NoiseOverflowingAfterACompleteLineGoesAlone) {
+  TBytes block = Line("23.5");
+  for (char c : std::string("0123456789")) block.push_back(static_cast<uint8_t>(c));
+  ASSERT_EQ(Feed(block), 4);
+  EXPECT_EQ(Got(4), "23.5");
+  EXPECT_EQ(Protocol.Status.Error(), 0u);
+  ASSERT_EQ(Feed(Line("6.5")), 3);
+  EXPECT_EQ(Got(3), "6.5");
+
+  // Held from an earlier block, the line is still the answer.
+  EXPECT_EQ(Feed(TBytes{'7', 0x0A, 0x0D, '1'}), -1);
+  ASSERT_EQ(Feed("234567890"), 1);
+  EXPECT_EQ(Got(1), "7");
+  ASSERT_EQ(Feed(Line("8")), 1);
+  EXPECT_EQ(Got(1), "8");
+}
+
 TEST_F(MonitorProtocolTest, InvalidArgumentsAndSmallAnswerBuffers) {
   uint8_t buf[4];
   EXPECT_EQ(Protocol.ParseAnswer(nullptr, 1, 4, buf), -1);

@@ -20,9 +20,9 @@ class LidFileFuzzCorpusTest : public OrlaqLidar::Test::TSimulatedTime {
 
   std::vector<std::string> Seeds() {
     std::vector<std::string> seeds;
-    for (int v = 0; v < kSeeds; ++v) {
+    for (int v = 0; v < OrlaqLidar::Fuzz::kSkv2Seeds; ++v) {
       const auto path = Dir / ("seed" + std::to_string(v) + ".skv2");
-      WriteSkv2Seed(path, v);
+      OrlaqLidar::Fuzz::WriteSkv2Seed(path, v);
       seeds.push_back(ReadBack(path));
     }
     return seeds;
@@ -40,13 +40,13 @@ TEST_F(LidFileFuzzCorpusTest, SeedsAreReadableFiles) {
 }
 
 TEST_F(LidFileFuzzCorpusTest, DamageThatReadersPassOverIsFoundByTheStrictCheck) {
-  const char* expected[kSeeds] = {"", "", "", "", "end mark length is 17, not 16",
+  const char* expected[OrlaqLidar::Fuzz::kSkv2Seeds] = {"", "", "", "", "end mark length is 17, not 16",
                                   "creation time is not a valid date and time",
                                   "model code holds bytes that are not letters or digits"};
-  for (int v = 0; v < kSeeds; ++v) {
+  for (int v = 0; v < OrlaqLidar::Fuzz::kSkv2Seeds; ++v) {
     SCOPED_TRACE(v);
     const auto path = Dir / ("seed" + std::to_string(v) + ".skv2");
-    WriteSkv2Seed(path, v);
+    OrlaqLidar::Fuzz::WriteSkv2Seed(path, v);
     OrlaqLidar::TApplicationConfig settings;
     OrlaqLidar::TLidFileAccess file(path, settings);
     ASSERT_EQ(file.OpenForReading(), 0);
