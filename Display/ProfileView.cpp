@@ -19,11 +19,11 @@ QColor ChannelColour(int bgr) { return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bg
 QColor Readable(QColor c) { return c.lightness() > 200 ? c.darker(160) : c; }
 }  // namespace
 
-TProfileView::TProfileView(const TLidarConfig& definition, QWidget* parent) : QChartView(parent) {
-  chart_ = new QChart();
+// Made with its chart: a chart set later releases the default one without deleting it.
+TProfileView::TProfileView(const TLidarConfig& definition, QWidget* parent)
+    : QChartView(new QChart(), parent), chart_(chart()) {
   chart_->legend()->setAlignment(Qt::AlignBottom);
   chart_->setMargins(QMargins(4, 4, 4, 4));
-  setChart(chart_);
   setRenderHint(QPainter::Antialiasing);
   distanceAxis_ = new QValueAxis(chart_);
   distanceAxis_->setLabelFormat("%.1f");
