@@ -1,7 +1,10 @@
 // Entry point of the program.
 #include <unistd.h>
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <cstdlib>
+#include <memory>
 #include <clocale>
 #include <csignal>
 #include <iostream>
@@ -17,6 +20,7 @@
 #include "Platform/UsbDriver.h"
 #include "Export/ExportSession.h"
 #include "app/BatchMode.h"
+#include "app/GuiRun.h"
 #include "app/HeadlessReplay.h"
 #include "app/HeadlessRunner.h"
 #include "app/LogPrompt.h"
@@ -81,7 +85,13 @@ int main(int argc, char** argv) {
   if (instance.AlreadyExists() && noFiles && !app->Config.ExportMode)
     readerReason = "another copy of the program runs in this session (lock file " + instance.LockPath() + ")";
 
-  QCoreApplication qapp(argc, argv);
+  const bool windows = TGuiRun::Wanted(app->Options, app->Config.ExportMode, [](const char* n) { return std::getenv(n); });
+  // A run without windows needs no display: no widget application then.
+  std::unique_ptr<QCoreApplication> qapp;
+  if (windows)
+    qapp = std::make_unique<QApplication>(argc, argv);
+  else
+    qapp = std::make_unique<QCoreApplication>(argc, argv);
   // Qt adopts the user's locale; the program's numbers never do.
   std::setlocale(LC_NUMERIC, "C");
   QCoreApplication::setApplicationName("Skyvane");
@@ -90,9 +100,8 @@ int main(int argc, char** argv) {
   TLogPrompt prompt;
   TQtSocketFactory sockets;
   TScopedServices services(TServices{nullptr, &loop, &prompt, nullptr, &sockets});
-  // No message window in a run without windows: the log goes to standard
-  // error, and, once the settings have named the log folder, to a file of
-  // the day for the station's records.
+  // The log goes to standard error, and, once the settings have named the
+  // log folder, to a file of the day for the station's records.
   TErrorLogger::Instance().SetSink([](const std::string& line) { std::cerr << line << std::endl; });
   app->LoadConfig();
   TDailyLogFile logFile(app->Config.LogFolder);
@@ -133,14 +142,13 @@ int main(int argc, char** argv) {
   }
   if (!readerReason.empty()) Log("Running as a reader: " + readerReason);
   for (const auto& name : app->IgnoredFiles) std::cerr << "skyvane: " << name << ": no such file, ignored" << std::endl;
-  if (!acquisitionMode) {
+  if (!acquisitionMode && !windows) {
     app->Init(false);
     std::cout << Summary(*app) << std::endl;
     int exitCode = 0;
     auto* replay = dynamic_cast<TLidarReplay*>(app->Source());
     if (app->CommandLineFiles.empty() || !replay) {
-      std::cout << "Skyvane: no file named, nothing to replay (the reader's windows are not available in this version)"
-                << std::endl;
+      std::cout << "Skyvane: no file named, nothing to replay (no display for the reader's window)" << std::endl;
     } else {
       THeadlessReplay runner(*replay, std::cout, std::cerr, isatty(STDOUT_FILENO) != 0);
       std::signal(SIGINT, OnSignal);
@@ -154,39 +162,54 @@ int main(int argc, char** argv) {
   }
 
   // The instrument: the built-in simulation, or whatever SKYVANE_USB selects.
+  // A window run of the first copy may switch from reading files to
+  // acquisition later, so it prepares the instrument too.
+  bool mayAcquire = acquisitionMode || (windows && !instance.AlreadyExists() && readerReason.empty());
   TSimulatedInstrument simulation;
   std::unique_ptr<TUsbDriver> usb;
   std::string usbError;
-  if (app->Options.Simulate) {
+  if (!mayAcquire) {
+  } else if (app->Options.Simulate) {
     // Without a definition of its own, the run takes the shipped one.
     std::string definition = app->DefinitionLoaded() ? app->DefinitionPath() : TSimulatedInstrument::ShippedDefinition();
     if (!app->DefinitionLoaded()) app->Options.Model = definition;
     if (definition.empty() || !simulation.Start(definition)) {
-      std::cerr << "skyvane: cannot start the simulated instrument: "
-                << (definition.empty() ? "no instrument definition" : simulation.Error()) << std::endl;
-      Shutdown(app);
-      return 1;
+      usbError = "cannot start the simulated instrument: " +
+                 (definition.empty() ? std::string("no instrument definition") : simulation.Error());
+    } else {
+      if (simulation.InsPort()) {
+        app->Options.AirinsAddr = "127.0.0.1";
+        app->Options.AirinsPort = std::to_string(simulation.InsPort());
+      }
+      usb = CreateUsbDriver("virtual:" + simulation.DevicesFile().string(), usbError);
     }
-    if (simulation.InsPort()) {
-      app->Options.AirinsAddr = "127.0.0.1";
-      app->Options.AirinsPort = std::to_string(simulation.InsPort());
-    }
-    usb = CreateUsbDriver("virtual:" + simulation.DevicesFile().string(), usbError);
   } else {
     usb = CreateUsbDriverFromEnvironment(usbError);
   }
-  if (!usb) {
+  if (mayAcquire && !usb) {
     std::cerr << "skyvane: " << usbError << std::endl;
-    Shutdown(app);
-    return 1;
+    if (acquisitionMode) {
+      Shutdown(app);
+      return 1;
+    }
+    mayAcquire = false;
   }
   Services().Usb = usb.get();
-
-  // There is no main window yet: every acquisition runs without windows.
-  if (!app->Options.Headless)
-    std::cout << "Skyvane: no main window in this version, running the acquisition headless" << std::endl;
-  app->Options.ForceAutoPower = true;
   app->SetAutoExportFactory(OrlaqExport::TExportSession::AutoExportFactory());
+
+  if (windows) {
+    // The simulated instrument comes up with its laser on; a real one as the settings say.
+    if (app->Options.Simulate) app->Options.ForceAutoPower = true;
+    std::cout << "Skyvane: " << (acquisitionMode ? "acquisition" : "reader") << " mode with the main window"
+              << std::endl;
+    const int exitCode = TGuiRun::Run(*app, acquisitionMode, mayAcquire);
+    Shutdown(app);
+    Services().Usb = nullptr;
+    simulation.Stop();
+    return exitCode;
+  }
+
+  app->Options.ForceAutoPower = true;
   app->Init(true);
   std::cout << Summary(*app) << std::endl;
   if (!app->DefinitionLoaded()) {

@@ -44,7 +44,8 @@ std::string TLidarApplication::Usage() {
          "  -MODEL <file>      instrument definition file (in the configuration folder) for this run\n"
          "  -SIMULATE          drive the built-in simulated instrument\n"
          "  -HEADLESS          acquire without windows (field station)\n"
-         "  -DURATION=<s>      a headless run stops by itself after <s> seconds\n"
+         "  -DURATION=<s>      the run stops by itself after <s> seconds\n"
+         "  -SCREENSHOT=<png>  saves a picture of the main window (after -DURATION, else once started) and exits\n"
          "  -EXPORT            batch export of the named files, then exit\n"
          "  -EXPCONFIG <file>  batch export settings (INI)\n"
          "  -DEBUG             accepted, no effect\n"
@@ -65,6 +66,9 @@ bool TLidarApplication::ParseCommandLine(const std::vector<std::string>& args) {
       if (fs::is_regular_file(arg, ec)) {
         CommandLineFiles.push_back(arg);
         result = false;
+      } else if (UpperCase(arg).rfind("SCREENSHOT=", 0) == 0 && arg.size() > 11) {
+        // Also accepted without the dash.
+        Options.Screenshot = arg.substr(11);
       } else {
         IgnoredFiles.push_back(arg);
       }
@@ -98,6 +102,8 @@ bool TLidarApplication::ParseCommandLine(const std::vector<std::string>& args) {
         Options.DurationSeconds = *seconds;
       else
         Options.UnknownSwitches.push_back(arg);
+    } else if (upper.rfind("SCREENSHOT=", 0) == 0 && sw.size() > 11) {
+      Options.Screenshot = sw.substr(11);
     } else if (upper == "HELP" || upper == "H" || upper == "?") {
       Options.Help = true;
     } else {

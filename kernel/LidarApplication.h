@@ -20,6 +20,8 @@ struct TCommandLineOptions {
   bool Simulate = false;
   bool Headless = false;
   double DurationSeconds = 0;  // 0: run until stopped
+  // "SCREENSHOT=<file.png>": a picture of the main window, then the end.
+  std::string Screenshot;
   bool Help = false;
   std::string Model;             // "MODEL": instrument definition for this run
   std::string ExportConfigFile;  // "EXPCONFIG": batch export settings

@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 
+#include <QImage>
 #include <map>
 #include <sstream>
 
@@ -240,6 +241,21 @@ TEST_F(SkyvaneProgramTest, AModelThatCannotBeUsedEndsTheRunWithItsReason) {
     }
   }
   EXPECT_TRUE(runs_.RecordedFiles().empty());
+}
+
+TEST_F(SkyvaneProgramTest, AWindowRunOffscreenSavesAPictureOfTheMainWindow) {
+  const fs::path model = runs_.QuickDefinition();
+  const fs::path png = runs_.Dir / "mw.png";
+  // The form without the dash is accepted as well.
+  const TRun run = runs_.Run(exe_, {"-SIMULATE", "-DURATION=6", "SCREENSHOT=" + png.string(), "-MODEL", model.string()},
+                             60000, "window", {"QT_QPA_PLATFORM=offscreen"});
+  ASSERT_EQ(run.ExitCode, 0) << run.Out << run.Err;
+  EXPECT_NE(run.Out.find("Skyvane: acquisition mode with the main window"), std::string::npos) << run.Out;
+  const QImage image(QString::fromStdString(png.string()));
+  ASSERT_FALSE(image.isNull()) << run.Out << run.Err;
+  EXPECT_GE(image.width(), 800);
+  EXPECT_TRUE(LastMatch(run.Out, StatusLine).empty()) << "no headless status lines in a window run";
+  EXPECT_EQ(runs_.RecordedFiles().size(), 1u) << "the window run acquires and records";
 }
 
 TEST_F(SkyvaneProgramTest, HelpPrintsTheUsageAndExits) {

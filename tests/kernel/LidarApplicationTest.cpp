@@ -50,7 +50,11 @@ TEST_F(LidarApplicationTest, ModelAndExpSwitchesTakeTheirValue) {
   EXPECT_EQ(app->Options.Model, "");
   EXPECT_EQ(app->Options.UnknownSwitches, std::vector<std::string>{"-Frobnicate"});
   EXPECT_TRUE(app->CommandLineFiles.empty());  // taken as the value of -EXPFOO
-  app->ParseCommandLine({"--help", "-DURATION=abc"});
+  app->ParseCommandLine({"--help", "-DURATION=abc", "-screenshot=a.png"});
+  EXPECT_EQ(app->Options.Screenshot, "a.png");
+  app->ParseCommandLine({"SCREENSHOT=/tmp/b.png"});
+  EXPECT_EQ(app->Options.Screenshot, "/tmp/b.png");
+  EXPECT_TRUE(app->IgnoredFiles.empty());
   EXPECT_TRUE(app->Options.Help);
   EXPECT_EQ(app->Options.UnknownSwitches.back(), "-DURATION=abc");
 }

@@ -1,0 +1,53 @@
+#pragma once
+// The profile chart: TProfileDisplay's curves, one colour per channel, the
+// value axis on the bottom (linear or logarithmic) and distance or altitude
+// upwards, with the simplified Rayleigh lines when they apply.
+#include <QChartView>
+#include <QTimer>
+#include <map>
+#include <vector>
+
+#include "Display/ProfileDisplay.h"
+
+class QLineSeries;
+class QValueAxis;
+class QAbstractAxis;
+
+namespace OrlaqLidar {
+
+class TLidarConfig;
+
+class TProfileView : public QChartView {
+  Q_OBJECT
+ public:
+  // More runs than this in one curve are joined in its last series.
+  static constexpr size_t MaxSeriesPerCurve = 64;
+
+  explicit TProfileView(const TLidarConfig& definition, QWidget* parent = nullptr);
+
+  TProfileDisplay& Display() { return display_; }
+  // Redraws soon, once for a burst of profiles.
+  void ScheduleRefresh();
+  // Builds the chart from the display now.
+  void Refresh();
+
+ private:
+  struct TCurveSeries {
+    QColor Colour;
+    QString Name;
+    std::vector<QLineSeries*> Series;
+  };
+  QLineSeries* NewSeries(const QColor& colour);
+  void SetValueAxis(bool log);
+
+  TProfileDisplay display_;
+  QChart* chart_;
+  QValueAxis* distanceAxis_;
+  QAbstractAxis* valueAxis_ = nullptr;
+  bool valueLog_ = false;
+  std::map<int, TCurveSeries> curves_;
+  std::vector<QLineSeries*> rayleigh_;
+  QTimer refresh_;
+};
+
+}  // namespace OrlaqLidar
