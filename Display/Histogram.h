@@ -12,6 +12,9 @@ class THistogram {
 
   void Reset(double lower, double upper);
   void Add(float value) { ++counts_[Bin(value)], ++total_; }
+  // Adds the values above 0 of rows x width values (row-major) whose
+  // column's mask byte is set: the same counts as Add one by one, faster.
+  void AddRows(const float* values, int rows, int width, const uint8_t* mask);
   // Takes back a value added before (an overwritten column).
   void Remove(float value);
 

@@ -10,8 +10,9 @@ TProfileSlice::TProfileSlice(int64_t firstColumn, int rows, int width)
       rows_(std::max(rows, 0)),
       width_(std::max(width, 1)),
       values_(static_cast<size_t>(rows_) * width_, 0.0f),
-      filled_(width_, false),
-      excluded_(width_, false),
+      filled_(width_, 0),
+      excluded_(width_, 0),
+      counted_(width_, 0),
       colMin_(width_, Empty),
       colMax_(width_, -Empty),
       info_(width_) {}
@@ -35,8 +36,9 @@ void TProfileSlice::SetColumn(int64_t column, const double* gates, int gateCount
   colMin_[c] = lo;
   colMax_[c] = hi;
   info_[c] = info;
-  filled_[c] = true;
-  excluded_[c] = excluded;
+  filled_[c] = 1;
+  excluded_[c] = excluded ? 1 : 0;
+  counted_[c] = excluded ? 0 : 1;
   if (firstFilled_ < 0 || column < firstFilled_) firstFilled_ = column;
   if (lastFilled_ < 0 || column > lastFilled_) lastFilled_ = column;
   dirty_ = true;

@@ -29,8 +29,13 @@ class TProfileSlice {
 
   float Value(int row, int64_t column) const { return values_[static_cast<size_t>(row) * width_ + Local(column)]; }
   const float* Row(int row) const { return values_.data() + static_cast<size_t>(row) * width_; }
-  bool Filled(int64_t column) const { return filled_[Local(column)]; }
-  bool Excluded(int64_t column) const { return excluded_[Local(column)]; }
+  bool Filled(int64_t column) const { return filled_[Local(column)] != 0; }
+  bool Excluded(int64_t column) const { return excluded_[Local(column)] != 0; }
+  // One byte per column, from FirstColumn(): 1 when filled, and, for
+  // Counted, 1 when filled and not excluded from the scale. Bulk loops
+  // over a row use them as masks.
+  const uint8_t* FilledMask() const { return filled_.data(); }
+  const uint8_t* CountedMask() const { return counted_.data(); }
   // Extremes of the column's data; Empty / -Empty when it holds none.
   float ColumnMin(int64_t column) const { return colMin_[Local(column)]; }
   float ColumnMax(int64_t column) const { return colMax_[Local(column)]; }
@@ -51,7 +56,7 @@ class TProfileSlice {
   int rows_;
   int width_;
   std::vector<float> values_;
-  std::vector<bool> filled_, excluded_;
+  std::vector<uint8_t> filled_, excluded_, counted_;
   std::vector<float> colMin_, colMax_;
   std::vector<TColumnInfo> info_;
   int64_t firstFilled_ = -1, lastFilled_ = -1;

@@ -78,9 +78,10 @@ void TProfileSliceList::RebuildHistogram() {
   double lower, upper;
   Bounds(lower, upper);
   histogram_.Reset(lower, upper);
+  // Row by row in memory order, masked by the columns that count.
   for (const auto& s : slices_) {
     if (!Overlaps(*s)) continue;
-    for (int64_t c = s->FirstColumn(); c < s->EndColumn(); ++c) Accumulate(*s, c, false);
+    histogram_.AddRows(s->Row(1), rows_ - 1, s->Width(), s->CountedMask());
   }
   histKey_ = OverlapKey();
   histValid_ = true;
@@ -187,6 +188,19 @@ uint8_t TProfileSliceList::ColourIndex(float value) const {
   return c >= 255 ? 255 : static_cast<uint8_t>(c);
 }
 
+void TProfileSliceList::ColourRow(const float* in, const uint8_t* filled, int n, uint8_t* out) const {
+  // ColourIndex without branches, so that the loop becomes vector code:
+  // floor(c) >= 1 exactly when c >= 1, and truncation is the floor there.
+  const double mn = scaleMin_, f = factor_;
+  for (int i = 0; i < n; ++i) {
+    const float v = in[i];
+    double c = (v - mn) * f + 1.0;
+    c = c >= ColourCount ? static_cast<double>(ColourCount) : c;
+    const int index = c >= 1 ? static_cast<int>(c) : 1;
+    out[i] = static_cast<uint8_t>(filled[i] != 0 && v > 0 ? index : 0);
+  }
+}
+
 void TProfileSliceList::DrawColumn(int64_t column) {
   const int64_t x = column - firstVisible_;
   if (x < 0 || x >= visibleWidth_) return;
@@ -203,16 +217,10 @@ void TProfileSliceList::RedrawAll() {
     if (!Overlaps(*s)) continue;
     const int64_t from = std::max(s->FirstColumn(), firstVisible_);
     const int64_t to = std::min(s->EndColumn(), firstVisible_ + visibleWidth_);
-    std::vector<int64_t> filled;
-    for (int64_t c = from; c < to; ++c)
-      if (s->Filled(c)) filled.push_back(c);
-    if (filled.empty()) continue;
-    const int64_t inBase = s->FirstColumn(), outBase = firstVisible_;
-    for (int r = 1; r < rows_; ++r) {
-      const float* in = s->Row(r);
-      uint8_t* out = bitmap_.Line(r);
-      for (int64_t c : filled) out[c - outBase] = ColourIndex(in[c - inBase]);
-    }
+    if (s->FirstFilled() < 0 || to <= from) continue;
+    const int in = static_cast<int>(from - s->FirstColumn()), out = static_cast<int>(from - firstVisible_);
+    const int n = static_cast<int>(to - from);
+    for (int r = 1; r < rows_; ++r) ColourRow(s->Row(r) + in, s->FilledMask() + in, n, bitmap_.Line(r) + out);
   }
 }
 

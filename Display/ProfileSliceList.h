@@ -84,6 +84,8 @@ class TProfileSliceList {
   void Bounds(double& lower, double& upper) const;
   void Accumulate(const TProfileSlice& s, int64_t column, bool remove);
   void RebuildHistogram();
+  // ColourIndex of n values, 0 where the column is not filled.
+  void ColourRow(const float* in, const uint8_t* filled, int n, uint8_t* out) const;
 
   int rows_, step_, perSlice_, visibleWidth_;
   bool limit_ = false;

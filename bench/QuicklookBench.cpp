@@ -1,7 +1,7 @@
 // quicklook: adding one completed 2048-gate profile column to a panel that
 // already shows a full day, and redrawing a whole day of two channels
-// (fresh colour scale, full picture, axes and colour bars) into a
-// 1920x1080 offscreen image.
+// (pictures, axes and colour bars) into a 1920x1080 offscreen image, as
+// it stands and after a fresh colour scale.
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
@@ -76,18 +76,31 @@ bool Run() {
 
   TPaletteContrast palette;
   QImage frame(1920, 1080, QImage::Format_ARGB32_Premultiplied);
+  const auto paint = [&] {
+    frame.fill(Qt::white);
+    QPainter p(&frame);
+    TQuicklookImage::Render(p, frame.rect(), {&a, &b}, palette);
+  };
+  // A repaint of the window: the pictures are kept up to date column by
+  // column, so it scales and draws them with their axes and colour bars.
   double best = 1e30;
+  for (int round = 0; round < 5; ++round) {
+    const auto s = Clock::now();
+    paint();
+    best = std::min(best, Ms(Clock::now() - s));
+  }
+  Report("quicklook", "redraw_ms", best, "ms");
+  // The same after a fresh colour scale (the double click): the histogram
+  // rebuilt from every value and every pixel coloured again.
+  best = 1e30;
   for (int round = 0; round < 5; ++round) {
     const auto s = Clock::now();
     a.Slices().Refresh();
     b.Slices().Refresh();
-    frame.fill(Qt::white);
-    QPainter p(&frame);
-    TQuicklookImage::Render(p, frame.rect(), {&a, &b}, palette);
-    p.end();
+    paint();
     best = std::min(best, Ms(Clock::now() - s));
   }
-  Report("quicklook", "redraw_ms", best, "ms");
+  Report("quicklook", "rescale_redraw_ms", best, "ms");
   return true;
 }
 

@@ -8,6 +8,7 @@
 
 #include "Common/DateTime.h"
 #include "Common/IniFile.h"
+#include "Display/Histogram.h"
 #include "Display/PaletteContrast.h"
 #include "Display/ProfileSliceList.h"
 #include "Display/QuicklookAxes.h"
@@ -116,6 +117,47 @@ TEST(QuicklookScale, ColumnByColumnHistogramMatchesAFullRebuild) {
   EXPECT_EQ(list.Histogram().Total(), total);
   EXPECT_DOUBLE_EQ(list.ScaleMin(), mn);
   EXPECT_DOUBLE_EQ(list.ScaleMax(), mx);
+}
+
+TEST(QuicklookScale, BulkHistogramAndRecolouringMatchTheValueByValueRules) {
+  // Values on the bin edges (with a width of 1.1, 16.5 / 1.1 falls below
+  // 15 while 16.5 times the inverse does not), the bounds, beyond them,
+  // and values that do not count.
+  THistogram one, bulk;
+  one.Reset(0, 1127.5);
+  bulk.Reset(one.Lower(), one.Upper());
+  constexpr int kWidth = 7;  // not a multiple of the block of four
+  std::vector<float> values;
+  for (int k = 0; k < 1100; ++k) values.push_back(static_cast<float>(k * one.BinWidth()));
+  for (float extra : {0.0f, -1.0f, 0.5f, 1127.5f, 5000.0f, std::nextafter(16.5f, 0.0f), std::nanf("")})
+    values.push_back(extra);
+  values.resize((values.size() + kWidth - 1) / kWidth * kWidth, 3.0f);
+  const uint8_t mask[kWidth] = {1, 1, 0, 1, 1, 1, 1};
+  for (size_t i = 0; i < values.size(); ++i)
+    if (mask[i % kWidth] && values[i] > 0) one.Add(values[i]);
+  bulk.AddRows(values.data(), static_cast<int>(values.size() / kWidth), kWidth, mask);
+  EXPECT_EQ(bulk.Total(), one.Total());
+  for (int b = 0; b < THistogram::Bins; ++b) ASSERT_EQ(bulk.Count(b), one.Count(b)) << "bin " << b;
+
+  // The whole picture coloured at once equals the columns drawn one by one.
+  std::mt19937 rng(11);
+  std::lognormal_distribution<double> signal(5, 2);
+  TProfileSliceList list(kRows);
+  list.SetFirstVisibleColumn(TQuicklookGrid::ColumnIndex(kNoon) - 10);
+  for (int m = 0; m < 90; m += 1 + m % 3) {
+    std::vector<double> v(kRows);
+    for (double& x : v) x = rng() % 5 ? signal(rng) : 0.0;
+    Add(list, m, v, m % 7 ? 59 : 2);
+  }
+  list.Refresh();
+  std::vector<uint8_t> whole;
+  for (int r = 0; r < kRows; ++r)
+    for (int c = 0; c < list.VisibleWidth(); ++c) whole.push_back(list.Bitmap().Pixel(r, c));
+  for (int64_t c = list.FirstVisibleColumn(); c < list.FirstVisibleColumn() + list.VisibleWidth(); ++c)
+    list.DrawColumn(c);
+  size_t i = 0;
+  for (int r = 0; r < kRows; ++r)
+    for (int c = 0; c < list.VisibleWidth(); ++c, ++i) ASSERT_EQ(list.Bitmap().Pixel(r, c), whole[i]) << r << "," << c;
 }
 
 TEST(QuicklookScale, ManualScaleInLabelUnitsAndItsRefusal) {
