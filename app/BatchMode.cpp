@@ -1,6 +1,7 @@
 #include "app/BatchMode.h"
 
 #include <filesystem>
+#include <memory>
 
 #include "Common/IniFile.h"
 #include "Export/ExportPattern.h"
@@ -79,11 +80,7 @@ bool TBatchMode::UseRecordedDefinition(const TLidarReplay& replay) {
   return true;
 }
 
-int TBatchMode::Export() {
-  if (!app_.Config.BatchExport) return -1;
-  auto* replay = dynamic_cast<TLidarReplay*>(app_.Source());
-  if (!replay || replay->FileCount() == 0) return Refuse("no recorded file loaded: nothing to export"), -3;
-
+int TBatchMode::PrepareExport() {
   // A folder in the pattern replaces the export folder.
   const fs::path pattern(settings_.FilePattern);
   if (pattern.has_parent_path()) {
@@ -98,14 +95,25 @@ int TBatchMode::Export() {
   fs::create_directories(settings_.Folder, ec);
   if (!fs::is_directory(settings_.Folder, ec))
     return Refuse("cannot create the export folder " + settings_.Folder + (ec ? ": " + ec.message() : "")), -3;
+  return 0;
+}
 
-  OrlaqExport::TExportSession session(settings_, app_.Config, *replay);
-  if (!session.Start()) return Refuse(session.Manager().StartError()), -3;
+int TBatchMode::Export() {
+  if (!app_.Config.BatchExport) return -1;
+  auto* replay = dynamic_cast<TLidarReplay*>(app_.Source());
+  if (!replay || replay->FileCount() == 0) return Refuse("no recorded file loaded: nothing to export"), -3;
+
+  std::unique_ptr<OrlaqExport::TExportSession> session;
+  if (exportWanted_) {
+    if (const int refused = PrepareExport(); refused < 0) return refused;
+    session = std::make_unique<OrlaqExport::TExportSession>(settings_, app_.Config, *replay);
+    if (!session->Start()) return Refuse(session->Manager().StartError()), -3;
+  }
   THeadlessReplay reader(*replay, err_, err_, progress_);
   reader.SetOutput(false, app_.Options.Quiet);
   replay->Rewind();
   const bool completed = reader.Replay();
-  const long long failures = session.Manager().Failures();
+  const long long failures = session ? session->Manager().Failures() : 0;
   if (failures) Refuse(std::to_string(failures) + " profile(s), record(s) or event(s) could not be exported");
   return completed && failures == 0 ? 0 : -3;
 }

@@ -22,8 +22,10 @@ class TBatchMode {
 
   // Loads the named files into the replay source.
   int Run();
-  // Exports the loaded files; Run must have returned 0.
+  // Exports the loaded files; Run must have returned 0. Without an export
+  // wanted the files are only replayed (for other consumers of the source).
   int Export();
+  void SetExportWanted(bool wanted) { exportWanted_ = wanted; }
 
   const TExportConfig& Settings() const { return settings_; }
   // Why the settings cannot be used; empty when they can.
@@ -32,11 +34,14 @@ class TBatchMode {
  private:
   void LoadSettings(const std::string& file);
   bool Refuse(const std::string& why);
+  // The export folder and pattern checked and made ready; -3 when refused.
+  int PrepareExport();
   bool UseRecordedDefinition(const TLidarReplay& replay);
 
   TLidarApplication& app_;
   std::ostream& err_;
   bool progress_;
+  bool exportWanted_ = true;
   TExportConfig settings_;
   std::string settingsError_;
 };

@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <cstdlib>
 #include <memory>
 #include <clocale>
@@ -19,6 +20,7 @@
 #include "Platform/SingleInstance.h"
 #include "Platform/UsbDriver.h"
 #include "Export/ExportSession.h"
+#include "Display/BatchQuicklook.h"
 #include "app/BatchMode.h"
 #include "app/GuiRun.h"
 #include "app/HeadlessReplay.h"
@@ -88,10 +90,17 @@ int main(int argc, char** argv) {
   const bool windows = TGuiRun::Wanted(app->Options, app->Config.ExportMode, [](const char* n) { return std::getenv(n); });
   // A run without windows needs no display: no widget application then.
   std::unique_ptr<QCoreApplication> qapp;
-  if (windows)
+  const bool pictures = app->Config.ExportMode && !app->Options.QuicklookFolder.empty();
+  if (windows) {
     qapp = std::make_unique<QApplication>(argc, argv);
-  else
+  } else if (pictures) {
+    // The daily pictures are drawn offscreen: no display needed.
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    if (!platform || !*platform) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    qapp = std::make_unique<QGuiApplication>(argc, argv);
+  } else {
     qapp = std::make_unique<QCoreApplication>(argc, argv);
+  }
   // Qt adopts the user's locale; the program's numbers never do.
   std::setlocale(LC_NUMERIC, "C");
   QCoreApplication::setApplicationName("Skyvane");
@@ -125,7 +134,21 @@ int main(int argc, char** argv) {
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
     int exitCode = batch.Run();
+    std::unique_ptr<TBatchQuicklook> quicklook;
+    if (exitCode >= 0 && pictures) {
+      quicklook = std::make_unique<TBatchQuicklook>(*app->Source(), app->Config, app->Options.QuicklookFolder);
+      // Pictures alone unless export settings were named.
+      batch.SetExportWanted(!app->Options.ExportConfigFile.empty());
+    }
     if (exitCode >= 0) exitCode = batch.Export();
+    if (quicklook) {
+      const bool written = quicklook->Finish();
+      std::cerr << "skyvane: " << quicklook->Pictures().Written().size() << " quicklook pictures written to "
+                << app->Options.QuicklookFolder << std::endl;
+      for (const auto& failed : quicklook->Pictures().Failed()) std::cerr << "skyvane: cannot write " << failed << std::endl;
+      if (!written && exitCode == 0) exitCode = -3;
+      quicklook.reset();
+    }
     Shutdown(app);
     return exitCode & 0xFF;
   }

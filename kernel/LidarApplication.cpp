@@ -48,6 +48,7 @@ std::string TLidarApplication::Usage() {
          "  -SCREENSHOT=<png>  saves a picture of the main window (after -DURATION, else once started) and exits\n"
          "  -EXPORT            batch export of the named files, then exit\n"
          "  -EXPCONFIG <file>  batch export settings (INI)\n"
+         "  -QUICKLOOK=<dir>   batch run: one quicklook PNG per lidar channel and UTC day\n"
          "  -DEBUG             accepted, no effect\n"
          "  -HELP              this text\n"
          "Switches are case-insensitive and may start with '-' or '--'.\n";
@@ -102,6 +103,8 @@ bool TLidarApplication::ParseCommandLine(const std::vector<std::string>& args) {
         Options.DurationSeconds = *seconds;
       else
         Options.UnknownSwitches.push_back(arg);
+    } else if (upper.rfind("QUICKLOOK=", 0) == 0 && sw.size() > 10) {
+      Options.QuicklookFolder = sw.substr(10);
     } else if (upper.rfind("SCREENSHOT=", 0) == 0 && sw.size() > 11) {
       Options.Screenshot = sw.substr(11);
     } else if (upper == "HELP" || upper == "H" || upper == "?") {

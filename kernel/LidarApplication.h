@@ -25,6 +25,7 @@ struct TCommandLineOptions {
   bool Help = false;
   std::string Model;             // "MODEL": instrument definition for this run
   std::string ExportConfigFile;  // "EXPCONFIG": batch export settings
+  std::string QuicklookFolder;   // "QUICKLOOK=": daily pictures of a batch run
   std::vector<std::string> UnknownSwitches;
   // Overrides for this run only, never stored: the simulator's INS stream
   // and the laser switched on by itself in a headless run.

@@ -168,3 +168,18 @@ TEST_F(BatchExportTest, BadInputGetsALineAndItsExitCodeAndWritesNothing) {
   EXPECT_EQ(missing.ExitCode, 253) << missing.Err;
   EXPECT_NE(missing.Err.find("export settings"), std::string::npos) << missing.Err;
 }
+
+TEST_F(BatchExportTest, QuicklookPicturesOfEveryChannelAndDayWithoutADisplay) {
+  ASSERT_EQ(record_.ExitCode, 0) << record_.Err;
+  const fs::path folder = runs_->Dir / "ql";
+  const TRun run = runs_->Run(exe_, {"-EXPORT", "-QUICKLOOK=" + folder.string(), runs_->RecordedFiles().front().string()},
+                              60000, "ql");
+  ASSERT_EQ(run.ExitCode, 0) << run.Err;
+  const auto pictures = FilesIn(folder);
+  ASSERT_EQ(pictures.size(), 3u) << run.Err;  // the three lidar channels, one day
+  for (const auto& p : pictures) {
+    EXPECT_TRUE(std::regex_match(p.filename().string(), std::regex(R"(QL_\d{8}_.+\.png)"))) << p;
+    EXPECT_GT(fs::file_size(p), 1000u) << p;
+  }
+  EXPECT_FALSE(fs::exists(runs_->Work / "ExportData")) << "pictures alone were asked for";
+}
