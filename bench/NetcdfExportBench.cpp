@@ -30,42 +30,12 @@ double FolderMb(const fs::path& folder) {
 }
 
 bool RunNetcdfExportBench() {
-  std::vector<fs::path> files;
-  const fs::path cache = SimulatedDayFolder();
-  if (!SimulatedDay(cache, files)) {
-    std::fprintf(stderr, "netcdf_export: cannot write the simulated day into %s\n", cache.c_str());
-    return false;
-  }
-  std::error_code ec;
-  double bytes = 0;
-  for (const auto& f : files) bytes += static_cast<double>(fs::file_size(f, ec));
-
-  const fs::path work = fs::temp_directory_path() / ("skyvane-bench-netcdf-" + std::to_string(::getpid()));
-  fs::create_directories(work, ec);
-  struct TCleanup {
-    fs::path Folder;
-    ~TCleanup() {
-      std::error_code ignored;
-      fs::remove_all(Folder, ignored);
-    }
-  } cleanup{work};
-
-  const fs::path program = fs::read_symlink("/proc/self/exe", ec).parent_path() / "skyvane";
-  const std::vector<std::string> env = {"HOME=" + work.string(), "SKYVANE_SETTINGS=" + (work / "Skyvane.ini").string(),
-                                        "XDG_RUNTIME_DIR=" + work.string(), "PATH=/usr/bin:/bin"};
+  const TExportBenchRun day("netcdf_export");
+  if (!day.Ready()) return false;
   const auto run = [&](const std::string& name, const std::string& keys) {
-    const fs::path ini = work / (name + ".ini");
-    std::ofstream(ini) << "[Export]\nFolder=" << (work / name).string()
-                       << "\nProfileTime=60\nMinutesSlice=60\nLogMonitoring=0\n" << keys;
-    std::vector<std::string> args = {program.string(), "-EXPORT", "-QUIET", "-EXPCONFIG", ini.string(),
-                                     "-MODEL", (cache / "Bench2.ini").string()};
-    for (const auto& f : files) args.push_back(f.string());
-    return RunProcess(args, work, env);
+    return day.Export(name, "ProfileTime=60\nMinutesSlice=60\nLogMonitoring=0\n" + keys);
   };
-
-  std::vector<std::string> catArgs = {"/bin/cat"};
-  for (const auto& f : files) catArgs.push_back(f.string());
-  RunProcess(catArgs, work, env);  // into the page cache
+  day.Cat();  // into the page cache
   const TChild text = run("text", "Type=Text\nProcessings=OSBR2\n");
   const TChild scc = run("scc", "Type=SCC\nProcessings=R\nSccStation=bn\nSccChannelIDs=1:1001,2:1002\n");
   const TChild cf = run("cf", "Type=CF\nProcessings=OSBR2\nInstitution=Bench\n");
@@ -74,7 +44,8 @@ bool RunNetcdfExportBench() {
                  scc.ExitCode, cf.ExitCode);
     return false;
   }
-  const double mb = bytes / 1e6;
+  const double mb = day.InputMb;
+  const fs::path& work = day.Work;
   const double netcdf = (scc.Seconds + cf.Seconds) / 2;
   Report("netcdf_export", "input_mb", mb, "MB");
   Report("netcdf_export", "input_mb_s", mb / netcdf, "MB/s");

@@ -133,4 +133,42 @@ TChild RunProcess(const std::vector<std::string>& args, const fs::path& workDir,
   return result;
 }
 
+TExportBenchRun::TExportBenchRun(const std::string& name) : cache_(SimulatedDayFolder()) {
+  if (!SimulatedDay(cache_, Files)) {
+    std::fprintf(stderr, "%s: cannot write the simulated day into %s\n", name.c_str(), cache_.c_str());
+    return;
+  }
+  std::error_code ec;
+  double bytes = 0;
+  for (const auto& f : Files) bytes += static_cast<double>(fs::file_size(f, ec));
+  InputMb = bytes / 1e6;
+  Work = fs::temp_directory_path() / ("skyvane-bench-" + name + "-" + std::to_string(::getpid()));
+  fs::create_directories(Work, ec);
+  env_ = {"HOME=" + Work.string(), "SKYVANE_SETTINGS=" + (Work / "Skyvane.ini").string(),
+          "XDG_RUNTIME_DIR=" + Work.string(), "PATH=/usr/bin:/bin"};
+  ready_ = true;
+}
+
+TExportBenchRun::~TExportBenchRun() {
+  std::error_code ignored;
+  if (!Work.empty()) fs::remove_all(Work, ignored);
+}
+
+TChild TExportBenchRun::Export(const std::string& name, const std::string& keys) const {
+  const fs::path ini = Work / (name + ".ini");
+  std::ofstream(ini) << "[Export]\nFolder=" << (Work / name).string() << "\n" << keys;
+  std::error_code ec;
+  const fs::path program = fs::read_symlink("/proc/self/exe", ec).parent_path() / "skyvane";
+  std::vector<std::string> args = {program.string(), "-EXPORT", "-QUIET", "-EXPCONFIG", ini.string(),
+                                   "-MODEL", (cache_ / "Bench2.ini").string()};
+  for (const auto& f : Files) args.push_back(f.string());
+  return RunProcess(args, Work, env_);
+}
+
+TChild TExportBenchRun::Cat() const {
+  std::vector<std::string> args = {"/bin/cat"};
+  for (const auto& f : Files) args.push_back(f.string());
+  return RunProcess(args, Work, env_);
+}
+
 }  // namespace OrlaqLidar::Bench
