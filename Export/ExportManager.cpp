@@ -54,6 +54,7 @@ bool TExportManager::Start(const TExportParameters* parameters) {
     return false;
   }
   format_->SetArguments(arguments_.get());
+  format_->SetFromRecording(source_ && source_->IsReplay());
   if (!format_->SetParameters(parameters)) {
     startError_ = format_->Refusal();
     Log("Export refused: " + startError_);
@@ -62,6 +63,7 @@ bool TExportManager::Start(const TExportParameters* parameters) {
   }
   dataManager_ = std::make_unique<TDataManager>(arguments_.get(), source_);
   dataManager_->CompletedOnly = true;  // running profiles are never exported
+  dataManager_->KeepRawCounts(format_->NeedsRawCounts());
   dataManager_->FOnManagedDatas = [this](const TProfile& p) { OnProfile(p); };
   dataManager_->FOnRawData = [this](int id, const uint8_t* d, int n, TDateTime t) { OnRawData(id, d, n, t); };
   dataManager_->FOnEvent = [this](int s, const std::string& c, TDateTime t, const std::string& m) { OnEvent(s, c, t, m); };

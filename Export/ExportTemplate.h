@@ -32,6 +32,11 @@ class TExportTemplate {
   virtual bool WriteProfile(const OrlaqLidar::TProfile& profile);
   virtual bool WriteEvent(const OrlaqLidar::TLidarEvent& event);
   virtual bool PrepareFile() { return true; }
+  // Exports of recorded files (true) can be run again after a crash, so
+  // they need not make every profile durable as a live station does.
+  void SetFromRecording(bool recorded) { fromRecording_ = recorded; }
+  // Whether profiles must carry their summed raw counts.
+  virtual bool NeedsRawCounts() const { return false; }
   virtual bool Close() { return true; }
   virtual std::string GetDescription() const { return {}; }
   // Why SetParameters refused the settings; empty when it did not.
@@ -47,6 +52,7 @@ class TExportTemplate {
   const OrlaqLidar::TProcessingArgs* arguments_ = nullptr;
   const TExportParameters* parameters_ = nullptr;
   std::string refusal_;
+  bool fromRecording_ = false;
 
  private:
   OrlaqLidar::TDateTime lastTime_ = 0;

@@ -8,6 +8,7 @@
 #include "Config/LidarSetup.h"
 #include "kernel/ErrorLogger.h"
 #include "kernel/processing/DistanceCompute.h"
+#include "Platform/Services.h"
 
 namespace OrlaqExport {
 
@@ -73,7 +74,7 @@ bool TNetcdfExport::WriteProfile(const TProfile& handle) {
     row_->Stop = std::max(row_->Stop, profile.LastTime);
     row_->Present[channel] = true;
     WriteRow(profile, channel, *row_);
-    file_.Sync();
+    SyncWhenDue();
     hasStored_ = true;
     lastStoredPeriod_ = period;
     return true;
@@ -86,7 +87,18 @@ bool TNetcdfExport::WriteProfile(const TProfile& handle) {
   }
 }
 
+void TNetcdfExport::SyncWhenDue() {
+  // A sync costs about as much as processing the profile; an export of
+  // recorded files syncs once a second (and at close) instead.
+  const uint64_t now = Services().Clock->TickMs();
+  if (fromRecording_ && lastSync_ && now - *lastSync_ < RecordedSyncMs) return;
+  WritePending();
+  file_.Sync();
+  lastSync_ = now;
+}
+
 void TNetcdfExport::OpenFileFor(const TManagedProfile& profile, const std::string& name) {
+  if (file_.IsOpen()) WritePending();
   file_.Close();
   row_.reset();
   rows_ = 0;
@@ -130,13 +142,20 @@ void TNetcdfExport::OpenFileFor(const TManagedProfile& profile, const std::strin
 }
 
 bool TNetcdfExport::Close() {
+  bool ok = true;
+  try {
+    if (file_.IsOpen()) WritePending();
+  } catch (const ENetcdfError& e) {
+    Log("Can't complete NetCDF export <" + file_.Name() + ">: " + e.what());
+    ok = false;
+  }
   file_.Close();
   row_.reset();
   rows_ = 0;
   hasStored_ = false;
   lastStoredPeriod_ = -1;
   ResetLastTime();
-  return true;
+  return ok;
 }
 
 }  // namespace OrlaqExport

@@ -3,7 +3,8 @@
 // become rows of one file, one row per profile period holding every
 // channel's profile of that period; a row goes to the file its start names
 // and the file is synced after every profile, so that a crash costs at most
-// the profile being written. An existing file is continued after its last
+// the profile being written (an export of recorded files, which can be run
+// again, syncs once a second). An existing file is continued after its last
 // whole row; profiles of periods it already holds are not written again.
 #include <optional>
 #include <string>
@@ -53,6 +54,9 @@ class TNetcdfExport : public TExportTemplate {
   // Writes the profile of channels_[channel] into the row; the row's own
   // values (times) last, so that a row counts as stored only when they are.
   virtual void WriteRow(const OrlaqLidar::TManagedProfile& profile, size_t channel, const TRow& row) = 0;
+  // Writes what WriteRow kept back for the next sync of the open file
+  // (values whose writing costs a sync of their own).
+  virtual void WritePending() {}
 
   // The lidar channels of the definition in their order.
   std::vector<const OrlaqLidar::TChannelConfig*> LidarChannels() const;
@@ -63,13 +67,16 @@ class TNetcdfExport : public TExportTemplate {
   std::vector<TChannel> channels_;
 
  private:
+  static constexpr uint64_t RecordedSyncMs = 1000;
   void OpenFileFor(const OrlaqLidar::TManagedProfile& profile, const std::string& name);
+  void SyncWhenDue();
   static long long PeriodOf(const OrlaqLidar::TManagedProfile& profile);
 
   std::optional<TRow> row_;
   size_t rows_ = 0;
   long long lastStoredPeriod_ = -1;
   bool hasStored_ = false;
+  std::optional<uint64_t> lastSync_;
 };
 
 }  // namespace OrlaqExport

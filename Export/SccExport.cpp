@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 #include "Common/StringUtils.h"
 #include "Config/LidarConfig.h"
@@ -270,9 +271,16 @@ void TSccExport::WriteRow(const TManagedProfile& profile, size_t channel, const 
   NcCheck(nc_put_vara_int(id, file_.Variable("Raw_Data_Stop_Time"), rowStart, one2, &stop), "Raw_Data_Stop_Time");
   const int begin = Seconds(row.Start);
   NcCheck(nc_put_vara_int(id, file_.Variable("Raw_Data_Start_Time"), rowStart, one2, &begin), "Raw_Data_Start_Time");
-  NcCheck(nc_redef(id), "stop time");
-  file_.PutText(NC_GLOBAL, "RawData_Stop_Time_UT", TimeText(measurementStart_ + stop / SecondsPerDay));
-  NcCheck(nc_enddef(id), "stop time");
+  pendingStop_ = stop;
+  pendingFile_ = file_.Name();
+}
+
+void TSccExport::WritePending() {
+  const std::optional<int> stop = std::exchange(pendingStop_, std::nullopt);
+  if (!stop || !file_.IsOpen() || file_.Name() != pendingFile_) return;
+  NcCheck(nc_redef(file_.Id()), "stop time");
+  file_.PutText(NC_GLOBAL, "RawData_Stop_Time_UT", TimeText(measurementStart_ + *stop / SecondsPerDay));
+  NcCheck(nc_enddef(file_.Id()), "stop time");
 }
 
 }  // namespace OrlaqExport

@@ -5,6 +5,7 @@
 // shots and the start and stop seconds of each profile. Only the channels
 // given a network identifier are written.
 #include <map>
+#include <optional>
 #include <string>
 
 #include "Export/NetcdfExport.h"
@@ -19,6 +20,7 @@ class TSccExport : public TNetcdfExport {
   static constexpr const char* TemperatureCodes[] = {"TAMB", "TAIR"};
 
   ~TSccExport() override;
+  bool NeedsRawCounts() const override { return true; }
 
   // "1:101,2:102" into RecordID -> ID; false, with why, for a malformed list.
   static bool ParseChannelIds(const std::string& text, std::map<int, int>& ids, std::string& why);
@@ -31,6 +33,7 @@ class TSccExport : public TNetcdfExport {
   void DefineFile(const OrlaqLidar::TManagedProfile& first) override;
   size_t StoredRows(OrlaqLidar::TDateTime& lastStart) override;
   void WriteRow(const OrlaqLidar::TManagedProfile& profile, size_t channel, const TRow& row) override;
+  void WritePending() override;
 
  private:
   // The variable (defined when a monitoring field carries the value) and
@@ -42,6 +45,11 @@ class TSccExport : public TNetcdfExport {
   // Whole second of the first profile: the origin of the profile seconds.
   OrlaqLidar::TDateTime measurementStart_ = 0;
   size_t points_ = 0;
+  // The stop time is a global attribute: changing one leaves and re-enters
+  // define mode, which writes the file's whole metadata, so it is written
+  // with the file's syncs only.
+  std::optional<int> pendingStop_;
+  std::string pendingFile_;
 };
 
 }  // namespace OrlaqExport

@@ -76,6 +76,18 @@ TDataManager::~TDataManager() {
   monitorBuffers_.clear();
 }
 
+void TDataManager::KeepRawCounts(bool keep) {
+  for (auto& [id, slot] : profiles_) {
+    auto& raw = slot.Profile->RawCounts;
+    if (keep) {
+      raw.assign(slot.Profile->Signal.size(), 0.0);
+    } else {
+      raw.clear();
+      raw.shrink_to_fit();
+    }
+  }
+}
+
 TManagedProfile* TDataManager::Profile(int recordId) const {
   const auto it = profiles_.find(recordId);
   return it == profiles_.end() ? nullptr : it->second.Profile.get();

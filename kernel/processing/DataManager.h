@@ -80,6 +80,9 @@ class TDataManager {
   // Only completed profiles are handed out: the running one is neither
   // corrected after each shot nor passed on (exports, daily pictures).
   bool CompletedOnly = false;
+  // Raw counts are summed per shot only for those who export them; the
+  // others save a pass over every gate.
+  void KeepRawCounts(bool keep);
   TRawDataHandler FOnRawData;
   TProfileHandler FOnManagedDatas;
   TEventHandler FOnEvent;

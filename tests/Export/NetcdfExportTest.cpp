@@ -112,7 +112,7 @@ class NetcdfExportTest : public OrlaqLidar::Test::TSimulatedTime {
 
   bool Start() {
     parameters = TExportParameters(config);
-    manager = std::make_unique<TExportManager>(settings, &source);
+    manager = std::make_unique<TExportManager>(settings, feed);
     return manager->Start(&parameters);
   }
   void Stop() {
@@ -129,15 +129,18 @@ class NetcdfExportTest : public OrlaqLidar::Test::TSimulatedTime {
         b.insert(b.end(), {static_cast<uint8_t>(c >> 8), static_cast<uint8_t>(c)});
       }
       b.insert(b.end(), {static_cast<uint8_t>(laserShots >> 8), static_cast<uint8_t>(laserShots)});
-      source.DispatchRecord(id, b.data(), static_cast<int>(b.size()), t);
+      feed->DispatchRecord(id, b.data(), static_cast<int>(b.size()), t);
     }
   }
 
   fs::path File(const std::string& name) const { return dir / "exp" / name; }
+  // Four shots over two profiles of 10:00, then the 10:00 file read back.
+  void ExpectFirstTwoProfiles();
 
   OrlaqLidar::Test::TTempDir dir;
   TApplicationConfig settings;
   OrlaqLidar::Test::TTestSource source;
+  OrlaqLidar::Test::TTestSource* feed = &source;
   TExportConfig config;
   TExportParameters parameters;
   std::unique_ptr<TExportManager> manager;
@@ -147,6 +150,23 @@ class NetcdfExportTest : public OrlaqLidar::Test::TSimulatedTime {
 
 TEST_F(NetcdfExportTest, SccHoldsTheSummedCountsShotsAndSecondsOfEveryProfile) {
   ASSERT_TRUE(Start()) << manager->StartError();
+  ExpectFirstTwoProfiles();
+}
+
+// An export of recorded files syncs once a second: what it keeps back
+// between syncs must still reach every file it leaves.
+TEST_F(NetcdfExportTest, AnExportOfRecordingsLeavesEveryFileComplete) {
+  OrlaqLidar::Test::TTestSource replay("Replay", true);
+  feed = &replay;
+  ASSERT_TRUE(Start()) << manager->StartError();
+  Shots(At(9, 58, 0), 1, 10);  // the first profile is synced at once
+  Shots(At(9, 59, 0), 1, 10);
+  Shots(At(9, 59, 30), 1, 10);
+  ExpectFirstTwoProfiles();
+  EXPECT_EQ(TReader(File("SN7_20240501_0009.nc")).Text("RawData_Stop_Time_UT"), "095930");
+}
+
+void NetcdfExportTest::ExpectFirstTwoProfiles() {
   // Shot records of different weights: a weighted mean times the shots
   // would not give the plain sum.
   Shots(At(10, 0, 5), 100, 1000);

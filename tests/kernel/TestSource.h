@@ -9,7 +9,8 @@ namespace OrlaqLidar::Test {
 
 class TTestSource : public TLidarManager {
  public:
-  explicit TTestSource(const std::string& name = "Test Source") : TLidarManager(nullptr, name, false) {}
+  explicit TTestSource(const std::string& name = "Test Source", bool replay = false)
+      : TLidarManager(nullptr, name, replay) {}
   bool Open() override { return true; }
   bool Close() override { return true; }
   bool Start() override { return true; }
