@@ -2,7 +2,7 @@
 // 4 bytes, one shot a second per channel: 24 hourly files, about 1.4 GB)
 // exported by the real program ("skyvane -EXPORT", "OSBAR2", 60 s profiles,
 // monitoring on) against reading the same files with cat, page cache warm
-// for both. The day is written once into a cache folder and reused.
+// for both, fastest of a few interleaved rounds. The day is written once into a cache folder and reused.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -17,8 +17,11 @@ bool RunBatchExportBench() {
   const TExportBenchRun day("batch_export");
   if (!day.Ready()) return false;
   day.Cat();  // into the page cache
-  const TChild cat = day.Cat();
-  const TChild run = day.Export("out", "Processings=OSBAR2\nProfileTime=60\nLogMonitoring=1\nMinutesSlice=60\n");
+  const auto best = day.Fastest(
+      {[&] { return day.Cat(); },
+       [&] { return day.Export("out", "Processings=OSBAR2\nProfileTime=60\nLogMonitoring=1\nMinutesSlice=60\n"); }});
+  const TChild& cat = best[0];
+  const TChild& run = best[1];
   if (cat.ExitCode != 0 || run.ExitCode != 0) {
     std::fprintf(stderr, "batch_export: cat exited %d, skyvane -EXPORT exited %d\n", cat.ExitCode, run.ExitCode);
     return false;

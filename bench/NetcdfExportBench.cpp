@@ -1,7 +1,8 @@
 // netcdf_export: the simulated day of batch_export exported by the real
 // program ("skyvane -EXPORT", 60 s profiles) as hourly SCC raw files
 // ("R"), as one CF daily file ("OSBR2") and as text ("OSBR2", hourly
-// files, monitoring off) in the same run, page cache warm. The ratio is
+// files, monitoring off) in the same run, page cache warm, fastest of a
+// few interleaved rounds. The ratio is
 // the text export's time over the mean time of the two NetCDF exports:
 // 1 or more means the NetCDF exports are not slower.
 #include <unistd.h>
@@ -36,9 +37,13 @@ bool RunNetcdfExportBench() {
     return day.Export(name, "ProfileTime=60\nMinutesSlice=60\nLogMonitoring=0\n" + keys);
   };
   day.Cat();  // into the page cache
-  const TChild text = run("text", "Type=Text\nProcessings=OSBR2\n");
-  const TChild scc = run("scc", "Type=SCC\nProcessings=R\nSccStation=bn\nSccChannelIDs=1:1001,2:1002\n");
-  const TChild cf = run("cf", "Type=CF\nProcessings=OSBR2\nInstitution=Bench\n");
+  const auto best =
+      day.Fastest({[&] { return run("text", "Type=Text\nProcessings=OSBR2\n"); },
+                   [&] { return run("scc", "Type=SCC\nProcessings=R\nSccStation=bn\nSccChannelIDs=1:1001,2:1002\n"); },
+                   [&] { return run("cf", "Type=CF\nProcessings=OSBR2\nInstitution=Bench\n"); }});
+  const TChild& text = best[0];
+  const TChild& scc = best[1];
+  const TChild& cf = best[2];
   if (text.ExitCode != 0 || scc.ExitCode != 0 || cf.ExitCode != 0) {
     std::fprintf(stderr, "netcdf_export: skyvane -EXPORT exited %d (text), %d (SCC), %d (CF)\n", text.ExitCode,
                  scc.ExitCode, cf.ExitCode);

@@ -158,6 +158,7 @@ TChild TExportBenchRun::Export(const std::string& name, const std::string& keys)
   const fs::path ini = Work / (name + ".ini");
   std::ofstream(ini) << "[Export]\nFolder=" << (Work / name).string() << "\n" << keys;
   std::error_code ec;
+  fs::remove_all(Work / name, ec);
   const fs::path program = fs::read_symlink("/proc/self/exe", ec).parent_path() / "skyvane";
   std::vector<std::string> args = {program.string(), "-EXPORT", "-QUIET", "-EXPCONFIG", ini.string(),
                                    "-MODEL", (cache_ / "Bench2.ini").string()};
@@ -169,6 +170,20 @@ TChild TExportBenchRun::Cat() const {
   std::vector<std::string> args = {"/bin/cat"};
   for (const auto& f : Files) args.push_back(f.string());
   return RunProcess(args, Work, env_);
+}
+
+std::vector<TChild> TExportBenchRun::Fastest(const std::vector<std::function<TChild()>>& runs) const {
+  std::vector<TChild> best(runs.size());
+  for (int round = 0; round < Rounds; ++round)
+    for (size_t i = 0; i < runs.size(); ++i) {
+      const TChild c = runs[i]();
+      if (c.ExitCode != 0) {
+        best[i] = c;
+        return best;
+      }
+      if (round == 0 || c.Seconds < best[i].Seconds) best[i] = c;
+    }
+  return best;
 }
 
 }  // namespace OrlaqLidar::Bench

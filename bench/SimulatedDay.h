@@ -4,6 +4,7 @@
 // hourly files, written once into a cache folder and reused; and the run
 // of a child program with its time and peak memory.
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,10 +34,16 @@ class TExportBenchRun {
   // False, with the reason printed, when the day cannot be written.
   bool Ready() const { return ready_; }
   // skyvane -EXPORT -QUIET with the export settings "[Export]" + keys
-  // written as <work>/<name>.ini, on the day's definition and files.
+  // written as <work>/<name>.ini, on the day's definition and files, into
+  // an emptied <work>/<name> (a daily file would otherwise be continued).
   TChild Export(const std::string& name, const std::string& keys) const;
   // cat of the day's files into nothing.
   TChild Cat() const;
+  // The shared machine is noisy: each of the runs is repeated, interleaved
+  // with the others so that a busy moment hits them alike, and the fastest
+  // of each is kept. A failed run is returned at once.
+  static constexpr int Rounds = 3;
+  std::vector<TChild> Fastest(const std::vector<std::function<TChild()>>& runs) const;
 
   std::vector<std::filesystem::path> Files;
   double InputMb = 0;
