@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -105,6 +107,37 @@ TEST(LineAppendFile, TwoWritersInterleaveWholeLinesAndALineThatCannotBeWrittenIs
   EXPECT_FALSE(folder.Append("lost"));
   EXPECT_FALSE(TLineAppendFile(dir / "missing/x.txt").Append("lost"));
   EXPECT_EQ(pauses, 0) << "nothing that waiting would mend";
+}
+
+TEST(LineAppendFile, AnOpeningRefusedForAWhileIsTriedAgainUpToFifteenTimes) {
+  OrlaqLidar::Test::TTempDir dir;
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  auto limitFiles = [&saved](rlim_t n) {
+    rlimit l = saved;
+    l.rlim_cur = n;
+    return setrlimit(RLIMIT_NOFILE, &l) == 0;
+  };
+  // No descriptor left: the opening fails until the pause frees some.
+  int pauses = 0;
+  TLineAppendFile file(dir / "a.txt", [&](int ms) {
+    EXPECT_EQ(ms, TLineAppendFile::RetryPauseMs);
+    if (++pauses == 2) limitFiles(saved.rlim_cur);
+  });
+  ASSERT_TRUE(limitFiles(0));
+  const bool written = file.Append("third try");
+  limitFiles(saved.rlim_cur);
+  EXPECT_TRUE(written);
+  EXPECT_EQ(pauses, 2);
+
+  pauses = 0;
+  TLineAppendFile never(dir / "a.txt", [&pauses](int) { ++pauses; });
+  ASSERT_TRUE(limitFiles(0));
+  const bool lost = !never.Append("lost");
+  limitFiles(saved.rlim_cur);
+  EXPECT_TRUE(lost);
+  EXPECT_EQ(pauses, TLineAppendFile::OpenTries - 1);
+  EXPECT_EQ(ReadTextFile(dir / "a.txt").value_or(""), "third try\r\n");
 }
 
 }  // namespace
