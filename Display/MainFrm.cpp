@@ -29,10 +29,12 @@
 #include "Common/DateTime.h"
 #include "Common/SolarTime.h"
 #include "Display/AxisRangeDlg.h"
+#include "Display/CommFrm.h"
 #include "Display/DisplayCtrl.h"
 #include "Display/ManualExportDlg.h"
 #include "Export/ExportSession.h"
 #include "Display/MainFrmState.h"
+#include "Display/MessageTraceFrm.h"
 #include "Display/ModelInformation.h"
 #include "Display/ProfileView.h"
 #include "Display/QuickLookPanel.h"
@@ -49,6 +51,14 @@ constexpr const char* GeometryKey = "MainFrmGeometry";
 constexpr const char* StateKey = "MainFrmState";
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+void ShowToolWindow(QWidget* window) {
+  if (!window) return;
+  if (window->isMinimized()) window->showNormal();
+  window->show();
+  window->raise();
+  window->activateWindow();
+}
 }  // namespace
 
 TMainFrm::TMainFrm(TLidarApplication& app, QWidget* parent) : QMainWindow(parent), app_(app) {
@@ -58,6 +68,7 @@ TMainFrm::TMainFrm(TLidarApplication& app, QWidget* parent) : QMainWindow(parent
   centreLayout_ = new QVBoxLayout(centre_);
   centreLayout_->setContentsMargins(2, 2, 2, 2);
   setCentralWidget(centre_);
+  commFrm_ = new TCommFrm(this);
   BuildMenus();
   BuildMessagePanel();
   BuildStatusBar();
@@ -97,8 +108,9 @@ void TMainFrm::BuildMenus() {
   file->addSeparator();
   add(file, "actSaveQuicklook", tr("Save quicklook image..."), [this] { OnSaveQuicklook(); });
   file->addSeparator();
-  later(file, tr("Show Messages trace...."));
-  later(file, tr("Communication detail..."));
+  add(file, "actMessageTrace", tr("Show Messages trace...."), [this] { ShowToolWindow(messageTrace_); })
+      ->setEnabled(false);
+  add(file, "actCommDetail", tr("Communication detail..."), [this] { ShowToolWindow(commFrm_); });
   add(file, "actListUsb", tr("List USB device..."), [this] { OnListUsb(); });
   file->addSeparator();
   auto* quit = add(file, "actQuit", tr("Quit"), [this] { close(); });
@@ -310,6 +322,11 @@ QString TMainFrm::PanelText(int panel) const {
 
 bool TMainFrm::MessagePanelVisible() const { return !messagePanel_->isHidden(); }
 
+void TMainFrm::SetMessageTrace(TMessageTraceFrm* window) {
+  messageTrace_ = window;
+  Action("actMessageTrace")->setEnabled(window != nullptr);
+}
+
 void TMainFrm::SetAcquisitionAllowed(bool on) {
   acquisitionAllowed_ = on;
   UpdateModeControls();
@@ -319,6 +336,7 @@ void TMainFrm::StartUp() {
   if (started_) return;
   started_ = true;
   exportConfig_ = app_.Config.Export;
+  commFrm_->SetLogFolder(app_.Config.LogFolder);
   Attach();
   const std::string geometry = app_.Store().ReadString(TGUIConfig::Section, GeometryKey, "");
   if (!geometry.empty()) restoreGeometry(QByteArray::fromBase64(QByteArray::fromStdString(geometry)));
@@ -361,6 +379,7 @@ void TMainFrm::Attach() {
     source->AddStatusConsumer(this, [this](TStatus* s, TState::ChangeRaison r) { OnStatusChange(s, r); }, 10);
     source->AddDataConsumer(this, [this](int, const uint8_t*, int, TDateTime) { ++records_; });
   }
+  commFrm_->Attach(source);
   BuildModelMenu();
   UpdateModeControls();
   UpdateCommands();
@@ -368,6 +387,7 @@ void TMainFrm::Attach() {
 }
 
 void TMainFrm::Detach() {
+  commFrm_->Detach();
   if (TLidarManager* source = app_.Source()) {
     source->RemoveStatusConsumer(this);
     source->RemoveDataConsumer(this);

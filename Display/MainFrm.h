@@ -26,8 +26,10 @@ class QVBoxLayout;
 
 namespace OrlaqLidar {
 
+class TCommFrm;
 class TDisplayCtrl;
 class TLidarApplication;
+class TMessageTraceFrm;
 class TLidarReplay;
 class TStatusStatePnl;
 
@@ -64,7 +66,11 @@ class TMainFrm : public QMainWindow {
   // The visible quicklook panels as a PNG.
   bool SaveQuicklookImage(const QString& path);
 
+  // The message log's window, shown by its command; it outlives this one.
+  void SetMessageTrace(TMessageTraceFrm* window);
+
   TDisplayCtrl* Display() const { return display_; }
+  TCommFrm* CommDetails() const { return commFrm_; }
   TGUIConfig& Gui() { return gui_; }
   // Texts of the status-bar panels 0 to 3.
   QString PanelText(int panel) const;
@@ -114,6 +120,8 @@ class TMainFrm : public QMainWindow {
   TGUIConfig gui_;
   TExportConfig exportConfig_;  // the manual export's settings
   TDisplayCtrl* display_ = nullptr;
+  TCommFrm* commFrm_ = nullptr;
+  TMessageTraceFrm* messageTrace_ = nullptr;
   QWidget* centre_ = nullptr;
   QVBoxLayout* centreLayout_ = nullptr;
   std::vector<TLidarModel> models_;

@@ -8,6 +8,7 @@
 #include <iostream>
 
 #include "Display/MainFrm.h"
+#include "Display/MessageTraceFrm.h"
 #include "kernel/LidarApplication.h"
 
 namespace OrlaqLidar {
@@ -26,11 +27,27 @@ bool TGuiRun::Wanted(const TCommandLineOptions& options, bool exportMode, const 
   return false;
 }
 
-int TGuiRun::Run(TLidarApplication& app, bool acquisitionMode, bool acquisitionAllowed) {
+int TGuiRun::Run(TLidarApplication& app, bool acquisitionMode, bool acquisitionAllowed, TErrorLogger::TSink alsoTo) {
   int exitCode = 0;
+  TErrorLogger& logger = TErrorLogger::Instance();
+  // Both windows live as long as the run; the message log reaches the trace
+  // window from before Init, and leaves it before it goes.
+  TMessageTraceFrm trace;
+  const TErrorLogger::TSink previous = logger.Sink();
+  logger.SetSink([&trace, alsoTo](const std::string& line) {
+    trace.AddLine(line);
+    if (alsoTo) alsoTo(line);
+  });
+  struct TRestore {
+    TErrorLogger& Logger;
+    const TErrorLogger::TSink& Sink;
+    ~TRestore() { Logger.SetSink(Sink); }
+  } restore{logger, previous};
   app.Init(acquisitionMode);
   {
     TMainFrm window(app);
+    trace.SetSaveFolder(QString::fromStdString(app.Config.LogFolder));
+    window.SetMessageTrace(&trace);
     window.SetAcquisitionAllowed(acquisitionAllowed);
     window.show();
     window.StartUp();
@@ -60,6 +77,7 @@ int TGuiRun::Run(TLidarApplication& app, bool acquisitionMode, bool acquisitionA
     if (exitCode == 0) exitCode = loopCode;
     window.CloseDown();
   }
+  trace.Clear();
   return exitCode;
 }
 

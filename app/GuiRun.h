@@ -5,6 +5,8 @@
 #include <functional>
 #include <string>
 
+#include "kernel/ErrorLogger.h"
+
 namespace OrlaqLidar {
 
 class TLidarApplication;
@@ -19,9 +21,12 @@ class TGuiRun {
   static bool Wanted(const TCommandLineOptions& options, bool exportMode, const TEnvironment& env);
 
   // Init in the mode given, the window's start-up, the named files opened,
-  // the loop, the close-down. Returns the exit code: 1 when the requested
-  // picture could not be written.
-  static int Run(TLidarApplication& app, bool acquisitionMode, bool acquisitionAllowed);
+  // the loop, the close-down. While the windows live, the message log goes
+  // to the message-trace window and to alsoTo (the log file of the day);
+  // the logger's sink is given back afterwards. Returns the exit code: 1
+  // when the requested picture could not be written.
+  static int Run(TLidarApplication& app, bool acquisitionMode, bool acquisitionAllowed,
+                 TErrorLogger::TSink alsoTo = {});
 };
 
 }  // namespace OrlaqLidar

@@ -114,9 +114,12 @@ int main(int argc, char** argv) {
   TErrorLogger::Instance().SetSink([](const std::string& line) { std::cerr << line << std::endl; });
   app->LoadConfig();
   TDailyLogFile logFile(app->Config.LogFolder);
-  TErrorLogger::Instance().SetSink([&logFile](const std::string& line) {
-    std::cerr << line << std::endl;
+  const TErrorLogger::TSink toLogFile = [&logFile](const std::string& line) {
     logFile.Write(line, Services().Clock->NowUTC());
+  };
+  TErrorLogger::Instance().SetSink([toLogFile](const std::string& line) {
+    std::cerr << line << std::endl;
+    toLogFile(line);
   });
   TErrorLogger::Instance().Attach(loop);
 
@@ -225,7 +228,8 @@ int main(int argc, char** argv) {
     if (app->Options.Simulate) app->Options.ForceAutoPower = true;
     std::cout << "Skyvane: " << (acquisitionMode ? "acquisition" : "reader") << " mode with the main window"
               << std::endl;
-    const int exitCode = TGuiRun::Run(*app, acquisitionMode, mayAcquire);
+    // The windows show the message log instead of standard error.
+    const int exitCode = TGuiRun::Run(*app, acquisitionMode, mayAcquire, toLogFile);
     Shutdown(app);
     Services().Usb = nullptr;
     simulation.Stop();

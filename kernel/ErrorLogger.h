@@ -21,6 +21,7 @@ class TErrorLogger {
   // Without a sink every message is dropped (no window yet, or gone).
   void SetSink(TSink sink) { sink_ = std::move(sink); }
   bool HasSink() const { return static_cast<bool>(sink_); }
+  const TSink& Sink() const { return sink_; }
   // Starts the 1 s timer on a loop; Detach stops it.
   void Attach(TMainLoop& loop);
   void Detach();
