@@ -26,9 +26,11 @@ class QVBoxLayout;
 
 namespace OrlaqLidar {
 
+class TAdditionalInfoCtrl;
 class TDisplayCtrl;
 class TLidarApplication;
 class TLidarReplay;
+class TStatusFrm;
 class TStatusStatePnl;
 
 class TMainFrm : public QMainWindow {
@@ -65,6 +67,9 @@ class TMainFrm : public QMainWindow {
   bool SaveQuicklookImage(const QString& path);
 
   TDisplayCtrl* Display() const { return display_; }
+  TAdditionalInfoCtrl* AdditionalInfo() const { return additionalInfo_; }
+  // The status window, once "Comm. Status" has opened it.
+  TStatusFrm* StatusWindow() const { return statusFrm_; }
   TGUIConfig& Gui() { return gui_; }
   // Texts of the status-bar panels 0 to 3.
   QString PanelText(int panel) const;
@@ -106,6 +111,7 @@ class TMainFrm : public QMainWindow {
   void OnNote();
   void OnListUsb();
   void OnModelInfo();
+  void OnCommStatus();
   void OnModel(const TLidarModel& model);
   void OnProfileTime();
   void OnSaveQuicklook();
@@ -114,6 +120,8 @@ class TMainFrm : public QMainWindow {
   TGUIConfig gui_;
   TExportConfig exportConfig_;  // the manual export's settings
   TDisplayCtrl* display_ = nullptr;
+  TAdditionalInfoCtrl* additionalInfo_ = nullptr;
+  TStatusFrm* statusFrm_ = nullptr;  // made on first use, a child of this window
   QWidget* centre_ = nullptr;
   QVBoxLayout* centreLayout_ = nullptr;
   std::vector<TLidarModel> models_;
