@@ -52,7 +52,8 @@ QLabel* TAdditionalInfoCtrl::ValueLabel(const std::string& key) const {
 }
 
 void TAdditionalInfoCtrl::OnRecord(int recordId, const uint8_t* data, int length) {
-  if (frozen_) return;
+  // Hidden by the View command: no work until shown, the next records fill it again.
+  if (frozen_ || isHidden()) return;
   for (const TAdditionalInfoItem& update : model_.Items(recordId, data, length)) {
     if (update.Reset) {
       const auto it = items_.find(update.Key);
