@@ -28,6 +28,7 @@
 
 #include "Common/DateTime.h"
 #include "Common/SolarTime.h"
+#include "Display/AdditionalInfoCtrl.h"
 #include "Display/AxisRangeDlg.h"
 #include "Display/CommFrm.h"
 #include "Display/DisplayCtrl.h"
@@ -38,6 +39,7 @@
 #include "Display/ModelInformation.h"
 #include "Display/ProfileView.h"
 #include "Display/QuickLookPanel.h"
+#include "Display/StatusFrm.h"
 #include "Display/StatusStatePnl.h"
 #include "Platform/Services.h"
 #include "kernel/ErrorLogger.h"
@@ -69,6 +71,9 @@ TMainFrm::TMainFrm(TLidarApplication& app, QWidget* parent) : QMainWindow(parent
   centreLayout_->setContentsMargins(2, 2, 2, 2);
   setCentralWidget(centre_);
   commFrm_ = new TCommFrm(this);
+  // Below the views, which are inserted above it.
+  additionalInfo_ = new TAdditionalInfoCtrl(app_.Config, centre_);
+  centreLayout_->addWidget(additionalInfo_);
   BuildMenus();
   BuildMessagePanel();
   BuildStatusBar();
@@ -138,7 +143,7 @@ void TMainFrm::BuildMenus() {
   lidar->addSeparator();
   modelMenu_ = lidar->addMenu(tr("Lidar Model"));
   add(lidar, "actModelInfo", tr("Current Lidar Model Informations..."), [this] { OnModelInfo(); });
-  later(lidar, tr("Comm. Status"));
+  add(lidar, "actCommStatus", tr("Comm. Status"), [this] { OnCommStatus(); });
 
   QMenu* tools = menuBar()->addMenu(tr("&Tools"));
   later(tools, tr("Configuration..."));
@@ -216,7 +221,11 @@ void TMainFrm::BuildMenus() {
   });
   showProfile->setCheckable(true);
   showProfile->setChecked(true);
-  later(view, tr("Show Additionnal info"));
+  auto* additionalInfo = add(view, "actAdditionalInfo", tr("Show Additionnal info"), [this](bool on) {
+    additionalInfo_->setVisible(on);
+  });
+  additionalInfo->setCheckable(true);
+  additionalInfo->setChecked(true);
   auto* events = add(view, "actShowEvents", tr("Show Events"), [this](bool on) {
     gui_.ShowEvents = on;
     if (display_) display_->Quicklook()->SetShowEvents(on);
@@ -375,6 +384,8 @@ void TMainFrm::Attach() {
     group->addAction(a);
     connect(a, &QAction::triggered, this, [this, name = entry.Name] { display_->Quicklook()->SetPalette(name); });
   }
+  additionalInfo_->Attach(source);
+  if (statusFrm_) statusFrm_->Attach(source);
   if (source) {
     source->AddStatusConsumer(this, [this](TStatus* s, TState::ChangeRaison r) { OnStatusChange(s, r); }, 10);
     source->AddDataConsumer(this, [this](int, const uint8_t*, int, TDateTime) { ++records_; });
@@ -388,6 +399,8 @@ void TMainFrm::Attach() {
 
 void TMainFrm::Detach() {
   commFrm_->Detach();
+  additionalInfo_->Detach();
+  if (statusFrm_) statusFrm_->Detach();
   if (TLidarManager* source = app_.Source()) {
     source->RemoveStatusConsumer(this);
     source->RemoveDataConsumer(this);
@@ -442,6 +455,8 @@ void TMainFrm::OnStatusChange(TStatus* status, TState::ChangeRaison reason) {
 
 void TMainFrm::OnSecTimer() {
   RefreshPanels();
+  // Channel and link states change without a notice of the source.
+  if (statusFrm_ && statusFrm_->isVisible()) statusFrm_->Refresh();
   const uint64_t delta = records_ - recordsAtTick_;
   recordsAtTick_ = records_;
   panel2_->setToolTip(tr("%1 records in the last %2 ms").arg(delta).arg(SecTimerMs));
@@ -521,6 +536,7 @@ bool TMainFrm::ExportLoadedFiles(const TExportConfig& settings) {
   if (started) {
     // The views keep what they show; only the export reads the files again.
     display_->SetUpdates(false);
+    additionalInfo_->SetFrozen(true);
     replay->Rewind();
     started = replay->Start();
   }
@@ -541,6 +557,7 @@ bool TMainFrm::ExportLoadedFiles(const TExportConfig& settings) {
     }
   }
   if (display_) display_->SetUpdates(true);
+  additionalInfo_->SetFrozen(false);
   EndLoading();
   return started;
 }
@@ -645,6 +662,7 @@ bool TMainFrm::LoadFiles(const QStringList& files, bool add) {
   }
   if (cancel_) return false;
   display_->Reset();
+  additionalInfo_->Clear();
   if (!replay->Start()) {
     const QString why = Q(replay->RefusalReason().empty() ? std::string("No file could be replayed") : replay->RefusalReason());
     EndLoading();
@@ -718,6 +736,14 @@ void TMainFrm::OnListUsb() {
   QMessageBox::information(this, tr("USB devices"), Q(TMainFrmState::UsbDeviceList(TFtdiUSB::GetFTDIList("", ""))));
 }
 
+void TMainFrm::OnCommStatus() {
+  if (!statusFrm_) {
+    statusFrm_ = new TStatusFrm(&app_.Store(), this);
+    statusFrm_->Attach(app_.Source());
+  }
+  statusFrm_->ShowAndRaise();
+}
+
 void TMainFrm::OnModelInfo() {
   auto* text = new QPlainTextEdit(Q(TModelInformation::Text(app_.Config.LidarConfig)));
   text->setAttribute(Qt::WA_DeleteOnClose);
@@ -780,6 +806,7 @@ void TMainFrm::closeEvent(QCloseEvent* event) {
     }
   }
   hide();
+  if (statusFrm_ && statusFrm_->isVisible()) statusFrm_->close();
   app_.Store().WriteString(TGUIConfig::Section, GeometryKey, saveGeometry().toBase64().toStdString());
   app_.Store().WriteString(TGUIConfig::Section, StateKey, saveState().toBase64().toStdString());
   gui_.Save(app_.Store());

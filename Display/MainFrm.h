@@ -27,10 +27,12 @@ class QVBoxLayout;
 namespace OrlaqLidar {
 
 class TCommFrm;
+class TAdditionalInfoCtrl;
 class TDisplayCtrl;
 class TLidarApplication;
 class TMessageTraceFrm;
 class TLidarReplay;
+class TStatusFrm;
 class TStatusStatePnl;
 
 class TMainFrm : public QMainWindow {
@@ -71,6 +73,9 @@ class TMainFrm : public QMainWindow {
 
   TDisplayCtrl* Display() const { return display_; }
   TCommFrm* CommDetails() const { return commFrm_; }
+  TAdditionalInfoCtrl* AdditionalInfo() const { return additionalInfo_; }
+  // The status window, once "Comm. Status" has opened it.
+  TStatusFrm* StatusWindow() const { return statusFrm_; }
   TGUIConfig& Gui() { return gui_; }
   // Texts of the status-bar panels 0 to 3.
   QString PanelText(int panel) const;
@@ -112,6 +117,7 @@ class TMainFrm : public QMainWindow {
   void OnNote();
   void OnListUsb();
   void OnModelInfo();
+  void OnCommStatus();
   void OnModel(const TLidarModel& model);
   void OnProfileTime();
   void OnSaveQuicklook();
@@ -122,6 +128,8 @@ class TMainFrm : public QMainWindow {
   TDisplayCtrl* display_ = nullptr;
   TCommFrm* commFrm_ = nullptr;
   TMessageTraceFrm* messageTrace_ = nullptr;
+  TAdditionalInfoCtrl* additionalInfo_ = nullptr;
+  TStatusFrm* statusFrm_ = nullptr;  // made on first use, a child of this window
   QWidget* centre_ = nullptr;
   QVBoxLayout* centreLayout_ = nullptr;
   std::vector<TLidarModel> models_;

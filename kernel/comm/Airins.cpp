@@ -11,6 +11,8 @@ TAirins::TAirins(const TAirinsConfig& config, const TLidarSetup& setup)
     : Status("Airins", "Disconnected"), config_(config), setup_(setup) {
   Status.ChangeMask = TState::Connect | TState::Error | TState::AcqState;
   Status.SetAcqState(AcqIdle);
+  childStatuses_ = {&client_.Status, &protocol_.Status};
+  Status.Children = &childStatuses_;
   protocol_.OnTrace = [this](const std::string& source, char kind, const uint8_t* data, int length,
                              TDateTime time) {
     if (OnTrace) OnTrace(source, kind, data, length, time);
@@ -23,6 +25,7 @@ TAirins::TAirins(const TAirinsConfig& config, const TLidarSetup& setup)
 }
 
 TAirins::~TAirins() {
+  Status.Children = nullptr;
   client_.OnData = nullptr;
   client_.OnConnected = nullptr;
   client_.OnDisconnected = nullptr;

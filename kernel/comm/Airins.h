@@ -74,6 +74,7 @@ class TAirins {
   const TLidarSetup& setup_;
   TAirinsProtocol protocol_;
   TAirinsIPClient client_;
+  TListStatus childStatuses_;  // the link's and the framing's, for the status window
   TDateTime lastDataTime_ = 0;
   uint64_t lastDataTick_ = 0;
   bool timedOut_ = false;

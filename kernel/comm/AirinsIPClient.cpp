@@ -4,7 +4,7 @@
 
 namespace OrlaqLidar {
 
-TAirinsIPClient::TAirinsIPClient() : Status("", "") {}
+TAirinsIPClient::TAirinsIPClient() : Status("Airins Link", "Disconnected") { Status.ChangeMask = TState::Connect; }
 
 void TAirinsIPClient::DataAvailable(int error) {
   lastError_ = error;
@@ -18,10 +18,13 @@ void TAirinsIPClient::DataAvailable(int error) {
 void TAirinsIPClient::ChangeState(TSocketState oldState, TSocketState newState) {
   previousState_ = oldState;
   currentState_ = newState;
-  if (newState == TSocketState::Closed || newState == TSocketState::Invalid)
+  if (newState == TSocketState::Closed || newState == TSocketState::Invalid) {
+    Status.Text = TStatus::ConnectText(TState::Disconnected);
     Status.SetConnectState(TState::Disconnected);
-  else if (newState == TSocketState::Connected)
+  } else if (newState == TSocketState::Connected) {
+    Status.Text = TStatus::ConnectText(TState::Connected);
     Status.SetConnectState(TState::Connected);
+  }
 }
 
 void TAirinsIPClient::SocketConnected(int error) {

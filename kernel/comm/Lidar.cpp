@@ -32,9 +32,13 @@ bool Idle(TChannel* ch) { return ch->GetStatus()->AcqState() == 3; }
 TLidar::TLidar(const TLidarConfig* config) : Status("Lidar", "Disconnect"), config_(config) {
   Status.ChangeMask = TState::Connect | TState::Power;
   Status.SetPowerState(TState::LaserOff);
+  Status.Children = &ChildStatuses;
 }
 
-TLidar::~TLidar() { Clear(); }
+TLidar::~TLidar() {
+  Clear();
+  Status.Children = nullptr;
+}
 
 bool TLidar::Build() {
   bool ok = true;

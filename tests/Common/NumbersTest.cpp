@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "Common/DateTime.h"
+#include "Common/NumberFormat.h"
 #include "Common/StringUtils.h"
 
 using namespace OrlaqLidar;
@@ -53,4 +54,19 @@ TEST(DateTime, ConvertsBetweenUnixAndDayCounts) {
   EXPECT_EQ(p.Month, 2);
   EXPECT_EQ(p.Day, 29);
   EXPECT_EQ(p.Millisecond, 999);
+}
+
+TEST(Numbers, PictureFormats) {
+  EXPECT_EQ(FormatPicture(3.14159, "0.00"), "3.14");
+  EXPECT_EQ(FormatPicture(-3.14159, "0.00"), "-3.14");
+  EXPECT_EQ(FormatPicture(2.5, "0.0#"), "2.5");
+  EXPECT_EQ(FormatPicture(2.567, "0.0#"), "2.57");
+  EXPECT_EQ(FormatPicture(0.5, "#.##"), ".5");
+  EXPECT_EQ(FormatPicture(7, "000"), "007");
+  EXPECT_EQ(FormatPicture(12345, "0.00E+00"), "1.23E+04");
+  EXPECT_EQ(FormatPicture(0.00123, "0e-0"), "1e-3");
+  EXPECT_EQ(FormatPicture(9.996, "0.00E+0"), "1.00E+1") << "the rounding carries into the exponent";
+  EXPECT_EQ(FormatPicture(21.5, "0.0 'V'"), "21.5 V");
+  EXPECT_EQ(FormatPicture(1234567.891, "#,##0.0"), "1234567.9") << "no thousands separator";
+  EXPECT_EQ(FormatPicture(1.5, ""), "1.5");
 }
