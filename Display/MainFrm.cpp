@@ -28,12 +28,14 @@
 
 #include "Common/DateTime.h"
 #include "Common/SolarTime.h"
+#include "Display/AFValidFrm.h"
 #include "Display/AxisRangeDlg.h"
 #include "Display/DisplayCtrl.h"
 #include "Display/ManualExportDlg.h"
 #include "Export/ExportSession.h"
 #include "Display/MainFrmState.h"
 #include "Display/ModelInformation.h"
+#include "Display/PolarCalibFrm.h"
 #include "Display/ProfileView.h"
 #include "Display/QuickLookPanel.h"
 #include "Display/StatusStatePnl.h"
@@ -121,8 +123,8 @@ void TMainFrm::BuildMenus() {
   connectAct->setToolTip(tr("Connect instrument On/off"));
   lidar->addSeparator();
   later(lidar, tr("Properties..."));
-  later(lidar, tr("Perform After Pulse calibration..."));
-  later(lidar, tr("Perform polarization calibration..."));
+  add(lidar, "actAfterPulseCalib", tr("Perform After Pulse calibration..."), [this] { OnAfterPulseCalib(); });
+  add(lidar, "actPolarCalib", tr("Perform polarization calibration..."), [this] { OnPolarCalib(); });
   lidar->addSeparator();
   modelMenu_ = lidar->addMenu(tr("Lidar Model"));
   add(lidar, "actModelInfo", tr("Current Lidar Model Informations..."), [this] { OnModelInfo(); });
@@ -368,6 +370,10 @@ void TMainFrm::Attach() {
 }
 
 void TMainFrm::Detach() {
+  // The calibrations belong to this source: they end (and say so in the
+  // stream) before it goes.
+  if (TAFValidFrm::Instance()) TAFValidFrm::Instance()->close();
+  if (TPolarCalibFrm::Instance()) TPolarCalibFrm::Instance()->close();
   if (TLidarManager* source = app_.Source()) {
     source->RemoveStatusConsumer(this);
     source->RemoveDataConsumer(this);
@@ -706,6 +712,34 @@ void TMainFrm::OnModelInfo() {
   text->setFont(QFont("Monospace"));
   text->resize(560, 600);
   text->show();
+}
+
+void TMainFrm::SetProfileView(int levels, int profileTime) {
+  gui_.ProfileTime = TMainFrmState::ClampProfileTime(profileTime);
+  const int index = TMainFrmState::LevelIndex(levels);
+  if (index >= 0) levelGroup_->actions().at(index)->setChecked(true);
+  afterPulse_->setChecked((levels & TMainFrmState::AfterPulse.Mask) != 0);
+  ApplyLevels();
+}
+
+void TMainFrm::OnAfterPulseCalib() {
+  const bool wasOpen = TAFValidFrm::Instance() != nullptr;
+  TAFValidFrm* dlg = TAFValidFrm::Open(app_.Source(), app_.Config, gui_.ProfileTime,
+                                       [this](int levels, int seconds) { SetProfileView(levels, seconds); }, this);
+  if (!wasOpen) connect(dlg, &TAFValidFrm::Closed, this, &TMainFrm::UpdateCalibrationMode);
+  UpdateCalibrationMode();
+}
+
+void TMainFrm::OnPolarCalib() {
+  const bool wasOpen = TPolarCalibFrm::Instance() != nullptr;
+  TPolarCalibFrm* dlg = TPolarCalibFrm::Open(app_.Source(), gui_.ProfileTime,
+                                             [this](int levels, int seconds) { SetProfileView(levels, seconds); }, this);
+  if (!wasOpen) connect(dlg, &TPolarCalibFrm::Closed, this, &TMainFrm::UpdateCalibrationMode);
+  UpdateCalibrationMode();
+}
+
+void TMainFrm::UpdateCalibrationMode() {
+  if (display_) display_->SetCalibrationOpen(TAFValidFrm::Instance() || TPolarCalibFrm::Instance());
 }
 
 void TMainFrm::OnProfileTime() {

@@ -70,6 +70,8 @@ class TMainFrm : public QMainWindow {
   QString PanelText(int panel) const;
   bool MessagePanelVisible() const;
   QAction* Action(const QString& objectName) const;
+  // Levels and profile time of the profile view, the menus following.
+  void SetProfileView(int levels, int profileTime);
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -108,6 +110,9 @@ class TMainFrm : public QMainWindow {
   void OnModelInfo();
   void OnModel(const TLidarModel& model);
   void OnProfileTime();
+  void OnAfterPulseCalib();
+  void OnPolarCalib();
+  void UpdateCalibrationMode();
   void OnSaveQuicklook();
 
   TLidarApplication& app_;

@@ -16,15 +16,10 @@ namespace OrlaqLidar {
 TAfterPulseCalibration::TAfterPulseCalibration(TLidarManager* source, TLidarConfig* definition, TLidarSetup* setup)
     : source_(source), definition_(definition), setup_(setup) {}
 
-TAfterPulseCalibration::~TAfterPulseCalibration() {
-  // The manager points at the arguments: it goes first.
-  manager_.reset();
-  args_.reset();
-}
+TAfterPulseCalibration::~TAfterPulseCalibration() { Stop(); }
 
 void TAfterPulseCalibration::Start(int integrationTime) {
-  manager_.reset();
-  args_.reset();
+  Stop();
   results_.clear();
   sourceTime_ = 0;
   integrationTime_ = integrationTime;
@@ -47,6 +42,12 @@ void TAfterPulseCalibration::Start(int integrationTime) {
 
 void TAfterPulseCalibration::Detach() {
   if (manager_) manager_->FOnManagedDatas = nullptr;
+}
+
+void TAfterPulseCalibration::Stop() {
+  // The manager points at the arguments: it goes first.
+  manager_.reset();
+  args_.reset();
 }
 
 bool TAfterPulseCalibration::Take(const TManagedProfile& profile) {

@@ -49,6 +49,8 @@ class TAfterPulseCalibration {
   void Start(int integrationTime);
   // Later profiles are ignored; the results stay.
   void Detach();
+  // Leaves the source: the data manager and its settings go, the results stay.
+  void Stop();
   bool Started() const { return started_; }
   int IntegrationTime() const { return integrationTime_; }
 
