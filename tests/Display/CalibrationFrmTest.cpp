@@ -20,6 +20,7 @@
 #include "Display/DisplayCtrl.h"
 #include "Display/MainFrm.h"
 #include "Display/PolarCalibFrm.h"
+#include "Display/ProfileView.h"
 #include "Export/ExportSession.h"
 #include "Platform/FakeSocketFactory.h"
 #include "Platform/FakeUsbDriver.h"
@@ -169,17 +170,40 @@ TEST_F(CalibrationFrmTest, AfterPulseMeasuredLiveIsStoredForTheKeptChannelAndBra
   Run(1000);
   ASSERT_TRUE(window->SwitchMode(false));
   std::vector<std::string> recorded;
+  TDateTime started = 0;
+  QStringList files;
   for (const auto& e : fs::recursive_directory_iterator(dir / "LidData")) {
     if (e.path().extension() != ".skv2") continue;
+    files << QString::fromStdString(e.path().string());
     TLidFileAccess reader(e.path(), app->Config);
     ASSERT_EQ(reader.OpenForReading(), 0);
-    reader.OnEvent = [&](int, const std::string& code, const std::string& text, TDateTime) {
+    reader.OnEvent = [&](int, const std::string& code, const std::string& text, TDateTime t) {
       recorded.push_back(code + ":" + text);
+      if (code == "SAP") started = t;
     };
     while (reader.ReadBlocks(1000) > 0) {
     }
   }
   EXPECT_EQ(recorded, (std::vector<std::string>{"SAP:", "EAP:Finished"}));
+
+  // Replayed, the profiles come from the instant picked in the quicklook.
+  ASSERT_TRUE(window->LoadFiles(files, false));
+  Loop.RunIdle();
+  Loop.ProcessPosted();
+  window->Action("actAfterPulseCalib")->trigger();
+  dlg = TAFValidFrm::Instance();
+  Child<QLineEdit>(dlg, "integrationTime")->setText("10");
+  dlg->Calibrate();
+  const TDateTime picked = started + 2 / SecondsPerDay;
+  ASSERT_TRUE(window->Display()->Explore(picked));
+  Loop.RunIdle();
+  Loop.ProcessPosted();
+  EXPECT_EQ(dlg->ResultText(), "Finished");
+  // The replay starts at the first block within 3 s of one second before.
+  EXPECT_LE(dlg->Calibration().SourceTime(), picked - 1 / SecondsPerDay);
+  EXPECT_GT(dlg->Calibration().SourceTime(), picked - 5 / SecondsPerDay);
+  EXPECT_FALSE(window->Display()->Profiles()->Display().Curves().empty()) << "the same profile in the view";
+  dlg->close();
 }
 
 TEST_F(CalibrationFrmTest, PolarisationProfilesAreTimedAndBracketedAndAClosedCalibrationIsAborted) {
