@@ -12,6 +12,7 @@
 #include "kernel/ErrorLogger.h"
 #include "kernel/LidarManager.h"
 #include "kernel/files/LidarReplay.h"
+#include "kernel/processing/AfterPulseCalibration.h"
 
 namespace OrlaqLidar {
 
@@ -102,6 +103,10 @@ void TDisplayCtrl::OnProfileViewProfile(const TProfile& profile) {
   if (!updates_ || !profile) return;
   if (Live()) {
     if (!profile->Open) return;  // shown already, shot by shot
+  } else if (exploringFromInstant_) {
+    // The period starts at the clicked instant; the remnant read after it is too short to show.
+    if (!exploring_ || profile->Open || !TAfterPulseCalibration::LongEnough(*profile, profileArgs_.Setup.ProfileTime))
+      return;
   } else {
     if (!exploring_ || profile->Open || Period(profile->StartTime, profileArgs_.Setup.ProfileTime) != exploredPeriod_)
       return;
@@ -126,7 +131,9 @@ bool TDisplayCtrl::Explore(TDateTime time) {
   const int64_t unix = TQuicklookGrid::UnixSeconds(time);
   const int64_t aligned = p > 0 ? unix / p * p : unix;
   const TDateTime start = UnixToDateTime(static_cast<double>(aligned));
-  const bool found = replay->Goto(start + (p / 2 - 3) / SecondsPerDay, start + p / SecondsPerDay, p / 2 + 3);
+  const bool found =
+      calibrationOpen_ ? replay->Goto(time - 1 / SecondsPerDay, time + (p + 10) / SecondsPerDay, 3)
+                       : replay->Goto(start + (p / 2 - 3) / SecondsPerDay, start + p / SecondsPerDay, p / 2 + 3);
   if (!found) {
     Log(FormatDateTime(time, false) + " :Profile not found");
     return false;
@@ -135,7 +142,10 @@ bool TDisplayCtrl::Explore(TDateTime time) {
   profiles_->Refresh();
   exploring_ = true;
   exploredPeriod_ = Period(start, p);
+  exploringFromInstant_ = calibrationOpen_;
   profileManager_->Reset();
+  // From an instant, the profile starts with the first shot replayed.
+  profileManager_->Aligned = !exploringFromInstant_;
   if (!replay->Start()) {
     exploring_ = false;
     return false;

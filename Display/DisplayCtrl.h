@@ -54,6 +54,10 @@ class TDisplayCtrl : public QWidget {
   // A click on a replayed time: the profile of that period in the profile view.
   // False when the source holds no such time.
   bool Explore(TDateTime time);
+  // While a calibration window is open a click replays one profile time
+  // from the clicked instant itself, for the calibration to measure.
+  void SetCalibrationOpen(bool on) { calibrationOpen_ = on; }
+  bool CalibrationOpen() const { return calibrationOpen_; }
 
  private:
   void MakeProfileManager();
@@ -77,6 +81,8 @@ class TDisplayCtrl : public QWidget {
   // keeps what it has and the profile view waits for that period.
   bool exploring_ = false;
   int64_t exploredPeriod_ = -1;
+  bool calibrationOpen_ = false;
+  bool exploringFromInstant_ = false;
 };
 
 }  // namespace OrlaqLidar

@@ -29,6 +29,7 @@
 #include "Common/DateTime.h"
 #include "Common/SolarTime.h"
 #include "Display/AdditionalInfoCtrl.h"
+#include "Display/AFValidFrm.h"
 #include "Display/AxisRangeDlg.h"
 #include "Display/CommFrm.h"
 #include "Display/DisplayCtrl.h"
@@ -37,6 +38,7 @@
 #include "Display/MainFrmState.h"
 #include "Display/MessageTraceFrm.h"
 #include "Display/ModelInformation.h"
+#include "Display/PolarCalibFrm.h"
 #include "Display/ProfileView.h"
 #include "Display/QuickLookPanel.h"
 #include "Display/StatusFrm.h"
@@ -138,8 +140,8 @@ void TMainFrm::BuildMenus() {
   connectAct->setToolTip(tr("Connect instrument On/off"));
   lidar->addSeparator();
   later(lidar, tr("Properties..."));
-  later(lidar, tr("Perform After Pulse calibration..."));
-  later(lidar, tr("Perform polarization calibration..."));
+  add(lidar, "actAfterPulseCalib", tr("Perform After Pulse calibration..."), [this] { OnAfterPulseCalib(); });
+  add(lidar, "actPolarCalib", tr("Perform polarization calibration..."), [this] { OnPolarCalib(); });
   lidar->addSeparator();
   modelMenu_ = lidar->addMenu(tr("Lidar Model"));
   add(lidar, "actModelInfo", tr("Current Lidar Model Informations..."), [this] { OnModelInfo(); });
@@ -398,6 +400,10 @@ void TMainFrm::Attach() {
 }
 
 void TMainFrm::Detach() {
+  // The calibrations belong to this source: they end (and say so in the
+  // stream) before it goes.
+  if (TAFValidFrm::Instance()) TAFValidFrm::Instance()->close();
+  if (TPolarCalibFrm::Instance()) TPolarCalibFrm::Instance()->close();
   commFrm_->Detach();
   additionalInfo_->Detach();
   if (statusFrm_) statusFrm_->Detach();
@@ -752,6 +758,34 @@ void TMainFrm::OnModelInfo() {
   text->setFont(QFont("Monospace"));
   text->resize(560, 600);
   text->show();
+}
+
+void TMainFrm::SetProfileView(int levels, int profileTime) {
+  gui_.ProfileTime = TMainFrmState::ClampProfileTime(profileTime);
+  const int index = TMainFrmState::LevelIndex(levels);
+  if (index >= 0) levelGroup_->actions().at(index)->setChecked(true);
+  afterPulse_->setChecked((levels & TMainFrmState::AfterPulse.Mask) != 0);
+  ApplyLevels();
+}
+
+void TMainFrm::OnAfterPulseCalib() {
+  const bool wasOpen = TAFValidFrm::Instance() != nullptr;
+  TAFValidFrm* dlg = TAFValidFrm::Open(app_.Source(), app_.Config, gui_.ProfileTime,
+                                       [this](int levels, int seconds) { SetProfileView(levels, seconds); }, this);
+  if (!wasOpen) connect(dlg, &TAFValidFrm::Closed, this, &TMainFrm::UpdateCalibrationMode);
+  UpdateCalibrationMode();
+}
+
+void TMainFrm::OnPolarCalib() {
+  const bool wasOpen = TPolarCalibFrm::Instance() != nullptr;
+  TPolarCalibFrm* dlg = TPolarCalibFrm::Open(app_.Source(), gui_.ProfileTime,
+                                             [this](int levels, int seconds) { SetProfileView(levels, seconds); }, this);
+  if (!wasOpen) connect(dlg, &TPolarCalibFrm::Closed, this, &TMainFrm::UpdateCalibrationMode);
+  UpdateCalibrationMode();
+}
+
+void TMainFrm::UpdateCalibrationMode() {
+  if (display_) display_->SetCalibrationOpen(TAFValidFrm::Instance() || TPolarCalibFrm::Instance());
 }
 
 void TMainFrm::OnProfileTime() {

@@ -81,6 +81,8 @@ class TMainFrm : public QMainWindow {
   QString PanelText(int panel) const;
   bool MessagePanelVisible() const;
   QAction* Action(const QString& objectName) const;
+  // Levels and profile time of the profile view, the menus following.
+  void SetProfileView(int levels, int profileTime);
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -120,6 +122,9 @@ class TMainFrm : public QMainWindow {
   void OnCommStatus();
   void OnModel(const TLidarModel& model);
   void OnProfileTime();
+  void OnAfterPulseCalib();
+  void OnPolarCalib();
+  void UpdateCalibrationMode();
   void OnSaveQuicklook();
 
   TLidarApplication& app_;
