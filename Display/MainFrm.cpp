@@ -28,6 +28,7 @@
 
 #include "Common/DateTime.h"
 #include "Common/SolarTime.h"
+#include "Display/AppConfigFrm.h"
 #include "Display/AxisRangeDlg.h"
 #include "Display/DisplayCtrl.h"
 #include "Display/ManualExportDlg.h"
@@ -129,7 +130,7 @@ void TMainFrm::BuildMenus() {
   later(lidar, tr("Comm. Status"));
 
   QMenu* tools = menuBar()->addMenu(tr("&Tools"));
-  later(tools, tr("Configuration..."));
+  add(tools, "actConfiguration", tr("Configuration..."), [this] { OnConfiguration(false); });
   add(tools, "actNote", tr("Add a note in the stream..."), [this] { OnNote(); });
   later(tools, tr("Unzip calibration in place ..."));
 
@@ -212,7 +213,7 @@ void TMainFrm::BuildMenus() {
   events->setCheckable(true);
   events->setChecked(gui_.ShowEvents);
   paletteMenu_ = view->addMenu(tr("History color scale"));
-  later(view, tr("QuickLook time span..."));
+  add(view, "actQLTimeSpan", tr("QuickLook time span..."), [this] { OnConfiguration(true); });
 
   QMenu* help = menuBar()->addMenu(tr("&Help"));
   add(help, "actCaveats", tr("Known Caveats"), [this] {
@@ -706,6 +707,20 @@ void TMainFrm::OnModelInfo() {
   text->setFont(QFont("Monospace"));
   text->resize(560, 600);
   text->show();
+}
+
+void TMainFrm::OnConfiguration(bool timeSpan) {
+  TAppConfigFrm dlg(app_, gui_, this);
+  if (timeSpan) dlg.ShowTimeSpan();
+  if (dlg.exec() == QDialog::Accepted) ApplyDisplaySettings();
+}
+
+void TMainFrm::ApplyDisplaySettings() {
+  Action("actRayleigh")->setChecked(gui_.ShowRayleighSlope);
+  if (!display_) return;
+  display_->ApplySettings();
+  // A new profile time restarts the profile view's accumulation.
+  if (display_->ProfileTime() != gui_.ProfileTime) ApplyLevels();
 }
 
 void TMainFrm::OnProfileTime() {

@@ -70,6 +70,8 @@ class TMainFrm : public QMainWindow {
   QString PanelText(int panel) const;
   bool MessagePanelVisible() const;
   QAction* Action(const QString& objectName) const;
+  // The display settings of Gui() applied to the views at once.
+  void ApplyDisplaySettings();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -108,6 +110,7 @@ class TMainFrm : public QMainWindow {
   void OnModelInfo();
   void OnModel(const TLidarModel& model);
   void OnProfileTime();
+  void OnConfiguration(bool timeSpan);
   void OnSaveQuicklook();
 
   TLidarApplication& app_;
