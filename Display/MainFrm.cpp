@@ -30,6 +30,7 @@
 #include "Common/SolarTime.h"
 #include "Display/AppConfigFrm.h"
 #include "Display/AxisRangeDlg.h"
+#include "Display/LidarSetupFrm.h"
 #include "Display/DisplayCtrl.h"
 #include "Display/ManualExportDlg.h"
 #include "Export/ExportSession.h"
@@ -121,7 +122,7 @@ void TMainFrm::BuildMenus() {
   connectAct->setShortcut(Qt::Key_F5);
   connectAct->setToolTip(tr("Connect instrument On/off"));
   lidar->addSeparator();
-  later(lidar, tr("Properties..."));
+  add(lidar, "actProperties", tr("Properties..."), [this] { OnProperties(); });
   later(lidar, tr("Perform After Pulse calibration..."));
   later(lidar, tr("Perform polarization calibration..."));
   lidar->addSeparator();
@@ -721,6 +722,18 @@ void TMainFrm::ApplyDisplaySettings() {
   display_->ApplySettings();
   // A new profile time restarts the profile view's accumulation.
   if (display_->ProfileTime() != gui_.ProfileTime) ApplyLevels();
+}
+
+void TMainFrm::OnProperties() {
+  TLidarSetupFrm dlg(app_.Config, this);
+  if (dlg.exec() != QDialog::Accepted) return;
+  app_.SaveConfig();
+  // The site and attitude feed the altitude axis.
+  ApplyLevels();
+  if (display_) display_->Profiles()->Refresh();
+  if (dlg.AfterPulseRequested())
+    if (QAction* calibration = Action("actAfterPulseCalib"); calibration && calibration->isEnabled())
+      calibration->trigger();
 }
 
 void TMainFrm::OnProfileTime() {

@@ -111,6 +111,7 @@ class TMainFrm : public QMainWindow {
   void OnModel(const TLidarModel& model);
   void OnProfileTime();
   void OnConfiguration(bool timeSpan);
+  void OnProperties();
   void OnSaveQuicklook();
 
   TLidarApplication& app_;
