@@ -30,6 +30,7 @@
 #include "Common/SolarTime.h"
 #include "Display/AppConfigFrm.h"
 #include "Display/AxisRangeDlg.h"
+#include "Display/CalibrationUnzip.h"
 #include "Display/LidarSetupFrm.h"
 #include "Display/DisplayCtrl.h"
 #include "Display/ManualExportDlg.h"
@@ -133,7 +134,8 @@ void TMainFrm::BuildMenus() {
   QMenu* tools = menuBar()->addMenu(tr("&Tools"));
   add(tools, "actConfiguration", tr("Configuration..."), [this] { OnConfiguration(false); });
   add(tools, "actNote", tr("Add a note in the stream..."), [this] { OnNote(); });
-  later(tools, tr("Unzip calibration in place ..."));
+  add(tools, "actUnzip", tr("Unzip calibration in place ..."),
+      [this] { TCalibrationUnzip::Run(this, app_.Config); });
 
   QMenu* profiles = menuBar()->addMenu(tr("&Profiles"));
   add(profiles, "actProfileTime", tr("Integration time ..."), [this] { OnProfileTime(); });

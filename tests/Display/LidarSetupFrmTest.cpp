@@ -1,9 +1,10 @@
 // The properties dialog opened from the main window offscreen: a refused
 // latitude, values stored into the setup and saved, the afterpulse command
-// run after closing.
+// run after closing; and a calibration archive installed and loaded.
 #include "Display/LidarSetupFrm.h"
 
 #include <gtest/gtest.h>
+#include <zip.h>
 
 #include <QAction>
 #include <QApplication>
@@ -12,9 +13,11 @@
 #include <QTableWidget>
 #include <QTimer>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "Common/IniFile.h"
+#include "Display/CalibrationUnzip.h"
 #include "Display/MainFrm.h"
 #include "kernel/LidarApplication.h"
 #include "tests/TestSupport.h"
@@ -88,6 +91,20 @@ TEST_F(LidarSetupFrmTest, OutOfRangeLatitudeIsRefusedThenValuesAreStoredAndTheAf
   EXPECT_DOUBLE_EQ(app->Config.Setup.AltitudeBase, 1250.5);
   EXPECT_DOUBLE_EQ(TIniFile(settings).ReadFloat("Skyvane\\Setup", "LatitudeBase", 0), 45.63713);
   EXPECT_EQ(afterPulseRuns, 1);
+}
+
+TEST_F(LidarSetupFrmTest, ArchiveIsInstalledAndItsCalibrationsLoaded) {
+  EXPECT_EQ(TCalibrationUnzip::Install(app->Config, QString::fromStdString((dir / "none.zip").string())),
+            "File does't exists !");
+  const std::string archive = (dir / "cal.zip").string();
+  zip_t* za = zip_open(archive.c_str(), ZIP_CREATE | ZIP_TRUNCATE, nullptr);
+  ASSERT_TRUE(za);
+  static const char apd[] = "1\n2.5e-9\n0\n1\n";
+  zip_file_add(za, "Channel1/APDCoefs.txt", zip_source_buffer(za, apd, std::strlen(apd), 0), ZIP_FL_ENC_UTF_8);
+  ASSERT_EQ(zip_close(za), 0);
+  ASSERT_NE(app->Config.Setup.FindCalibration(1)->ApdState, TCalibration::StatePresent);
+  EXPECT_EQ(TCalibrationUnzip::Install(app->Config, QString::fromStdString(archive)), "1 file(s) extracted");
+  EXPECT_EQ(app->Config.Setup.FindCalibration(1)->ApdState, TCalibration::StatePresent);
 }
 
 }  // namespace
