@@ -47,9 +47,6 @@ TAppConfigFrm::TAppConfigFrm(TLidarApplication& app, TGUIConfig& gui, QWidget* p
   layout->addWidget(error_);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   buttons->button(QDialogButtonBox::Ok)->setObjectName("btnOk");
-  // Enter in a field checks that field, it does not close the dialog.
-  buttons->button(QDialogButtonBox::Ok)->setAutoDefault(false);
-  buttons->button(QDialogButtonBox::Cancel)->setAutoDefault(false);
   connect(buttons, &QDialogButtonBox::accepted, this, &TAppConfigFrm::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   layout->addWidget(buttons);

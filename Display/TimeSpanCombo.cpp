@@ -10,6 +10,7 @@ namespace OrlaqLidar {
 TTimeSpanCombo::TTimeSpanCombo(int minutes, QWidget* parent) : QComboBox(parent) {
   setEditable(true);
   setInsertPolicy(QComboBox::NoInsert);
+  lineEdit()->installEventFilter(this);
   for (const auto& item : TAppConfigCheck::SpanItems) addItem(QString::fromUtf8(item.Caption), item.Minutes);
   connect(this, &QComboBox::activated, this, [this](int index) { SetMinutes(itemData(index).toInt()); });
   SetMinutes(TAppConfigCheck::NormaliseSpan(minutes));
@@ -27,33 +28,29 @@ void TTimeSpanCombo::Commit() {
   SetMinutes(parsed ? *parsed : minutes_);
 }
 
-void TTimeSpanCombo::keyPressEvent(QKeyEvent* event) {
-  switch (event->key()) {
+bool TTimeSpanCombo::eventFilter(QObject* watched, QEvent* event) {
+  if (watched != lineEdit()) return QComboBox::eventFilter(watched, event);
+  if (event->type() == QEvent::FocusOut) {
+    Commit();
+    return false;
+  }
+  if (event->type() != QEvent::KeyPress) return false;
+  auto* key = static_cast<QKeyEvent*>(event);
+  switch (key->key()) {
     // Taken here: neither key may close the dialog.
     case Qt::Key_Return:
     case Qt::Key_Enter:
       Commit();
-      event->accept();
-      return;
+      return true;
     case Qt::Key_Escape:
       SetMinutes(minutes_);
-      event->accept();
-      return;
+      return true;
     default:
       break;
   }
-  const QString text = event->text();
-  if (text.size() == 1 && text[0].isPrint() &&
-      (text[0].unicode() > 0x7f || !TAppConfigCheck::SpanCharAccepted(static_cast<char>(text[0].unicode())))) {
-    event->accept();
-    return;
-  }
-  QComboBox::keyPressEvent(event);
-}
-
-void TTimeSpanCombo::focusOutEvent(QFocusEvent* event) {
-  Commit();
-  QComboBox::focusOutEvent(event);
+  const QString text = key->text();
+  return text.size() == 1 && text[0].isPrint() &&
+         (text[0].unicode() > 0x7f || !TAppConfigCheck::SpanCharAccepted(static_cast<char>(text[0].unicode())));
 }
 
 }  // namespace OrlaqLidar

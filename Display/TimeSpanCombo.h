@@ -17,8 +17,9 @@ class TTimeSpanCombo : public QComboBox {
   void Commit();
 
  protected:
-  void keyPressEvent(QKeyEvent* event) override;
-  void focusOutEvent(QFocusEvent* event) override;
+  // The typed text lives in the line edit, which has the focus: its keys
+  // and its leaving are watched there.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   int minutes_ = 0;

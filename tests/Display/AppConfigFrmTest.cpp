@@ -85,14 +85,14 @@ TEST_F(AppConfigFrmTest, OkStoresCheckedValuesSavesThemAndTheWindowAppliesThem) 
   OnDialog([&](TAppConfigFrm& dlg) {
     auto* span = dlg.findChild<TTimeSpanCombo*>("cbQLTimeSpan");
     span->setEditText("");
-    Key(span, Qt::Key_6, "6");
-    Key(span, Qt::Key_X, "x");
-    Key(span, Qt::Key_5, "5");
+    Key(span->lineEdit(), Qt::Key_6, "6");
+    Key(span->lineEdit(), Qt::Key_X, "x");
+    Key(span->lineEdit(), Qt::Key_5, "5");
     EXPECT_EQ(span->currentText(), "65") << "letters other than the units are refused";
-    Key(span, Qt::Key_Return);
+    Key(span->lineEdit(), Qt::Key_Return);
     EXPECT_EQ(span->currentText(), "2h");
     span->setEditText("no number");
-    Key(span, Qt::Key_Escape);
+    Key(span->lineEdit(), Qt::Key_Escape);
     EXPECT_EQ(span->currentText(), "2h");
 
     auto* hq = dlg.findChild<QCheckBox*>("cbHQProfile");
