@@ -243,7 +243,7 @@ bool TAppConfigFrm::Shown(bool ok, QWidget* field) {
   if (ok) return true;
   for (int i = 0; i < tabs_->count(); ++i)
     if (tabs_->widget(i)->isAncestorOf(field)) tabs_->setCurrentIndex(i);
-  field->setFocus();
+  if (field->focusPolicy() != Qt::NoFocus) field->setFocus();
   return false;
 }
 

@@ -23,8 +23,8 @@ constexpr TLevelBox LevelBoxes[5] = {{"Count rate [S]", TProcessingSetup::FlagSe
                                      {"Overlap [O]", TProcessingSetup::FlagOverlap},
                                      {"Range² [R2]", TProcessingSetup::FlagRange2}};
 // The delimiter entries that stand for a character hard to type.
-constexpr const char* Tabulation = "Tabulation";
-constexpr const char* Space = "Space";
+constexpr const char* Tabulation = TExportConfig::TabName;
+constexpr const char* Space = TExportConfig::SpaceName;
 }  // namespace
 
 TExportConfigPnl::TExportConfigPnl(const TExportConfig& s, QLabel* errorLabel, QWidget* parent)

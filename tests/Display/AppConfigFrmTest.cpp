@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
@@ -108,6 +109,13 @@ TEST_F(AppConfigFrmTest, OkStoresCheckedValuesSavesThemAndTheWindowAppliesThem) 
     maxDist->setText("1,4");
     dlg.findChild<QLineEdit*>("edDataFolder")->setText(QString::fromStdString((dir / "Elsewhere/").string()));
     auto* ok = dlg.findChild<QPushButton*>("btnOk");
+    auto* pattern = dlg.findChild<QLineEdit*>("edFilePattern");
+    pattern->clear();
+    ok->click();
+    ASSERT_TRUE(dlg.isVisible());
+    EXPECT_EQ(dlg.ErrorText(), "File name can't be empty !");
+    pattern->setText("%SN%_%YYYY%");
+    dlg.findChild<QComboBox*>("cbColumnDelimiter")->setEditText("Tabulation");
     ok->click();
     ASSERT_TRUE(dlg.isVisible());
     EXPECT_EQ(dlg.ErrorText(), "Difference between Min and Max Distance/Altitude must be 500m at least !");
@@ -124,6 +132,10 @@ TEST_F(AppConfigFrmTest, OkStoresCheckedValuesSavesThemAndTheWindowAppliesThem) 
   EXPECT_DOUBLE_EQ(saved.ReadFloat("Skyvane\\GUI", "MaxDist", 0), 1500);
   EXPECT_TRUE(saved.ReadBool("Skyvane\\GUI", "MidLowEndPC", false));
   EXPECT_EQ(saved.ReadString("Skyvane", "DataFolder", ""), (dir / "Elsewhere").string());
+  TExportConfig exportSaved;
+  exportSaved.Load(saved, TExportConfig::Section);
+  EXPECT_EQ(exportSaved.FilePattern, "%SN%_%YYYY%");
+  EXPECT_EQ(exportSaved.ColumnDelimiter, "\t");
   EXPECT_EQ(app->Config.DataFolder, runningData) << "folders change at the next start";
   EXPECT_EQ(window->Display()->Quicklook()->Channels().at(0)->TimeSpan(), 120);
   EXPECT_FALSE(window->Display()->Profiles()->renderHints().testFlag(QPainter::Antialiasing));
