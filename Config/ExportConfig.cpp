@@ -19,6 +19,8 @@ bool TExportConfig::Load(const TCustomIniFile& store, const std::string& section
   Type = store.ReadString(section, "Type", Type);
   FilePattern = store.ReadString(section, "FilePattern", FilePattern);
   ColumnDelimiter = store.ReadString(section, "ColumnDelimiter", ColumnDelimiter);
+  if (UpperCase(ColumnDelimiter) == UpperCase(TabName)) ColumnDelimiter = "\t";
+  if (UpperCase(ColumnDelimiter) == UpperCase(SpaceName)) ColumnDelimiter = " ";
   Processing.ProfileTime = store.ReadInteger(section, "ProfileTime", Processing.ProfileTime);
   Processing.Processings = TProcessingSetup::FromCode(store.ReadString(section, "Processings", "OSBR2"));
   LogMonitoring = store.ReadBool(section, "LogMonitoring", LogMonitoring);
@@ -36,7 +38,9 @@ bool TExportConfig::Save(TCustomIniFile& store, const std::string& section) cons
   store.WriteString(section, "Folder", Folder);
   store.WriteString(section, "Type", Type);
   store.WriteString(section, "FilePattern", FilePattern);
-  store.WriteString(section, "ColumnDelimiter", ColumnDelimiter);
+  // A settings file trims its values: a tab or a blank is kept by name.
+  store.WriteString(section, "ColumnDelimiter",
+                    ColumnDelimiter == "\t" ? TabName : ColumnDelimiter == " " ? SpaceName : ColumnDelimiter);
   store.WriteInteger(section, "ProfileTime", Processing.ProfileTime);
   store.WriteString(section, "Processings", TProcessingSetup::ToCode(Processing.Processings));
   store.WriteBool(section, "LogMonitoring", LogMonitoring);

@@ -15,6 +15,9 @@ class TExportConfig {
  public:
   static constexpr const char* Section = "Skyvane\\Export";
   static constexpr const char* DefaultPattern = "%SN%_%YYYY%%MM%%DD%_%SLICE%";
+  // How a tab or a blank column delimiter is stored.
+  static constexpr const char* TabName = "Tabulation";
+  static constexpr const char* SpaceName = "Space";
 
   // An absent value keeps the current one; an empty Folder, stored or
   // kept, becomes the current folder + "ExportData". Always true.

@@ -41,6 +41,7 @@ TDisplayCtrl::TDisplayCtrl(TLidarManager* source, TApplicationConfig& config, TG
   quicklook_->MemoryWatch().SetDebug(config.DebugMode);
   profiles_ = new TProfileView(config.LidarConfig, splitter_);
   profiles_->Display().Apply(gui);
+  profiles_->setRenderHint(QPainter::Antialiasing, gui.HQProfile && !gui.MidLowEndPC);
   splitter_->addWidget(quicklook_);
   splitter_->addWidget(profiles_);
   splitter_->setStretchFactor(0, 5);
@@ -70,6 +71,15 @@ void TDisplayCtrl::MakeProfileManager() {
   profileManager_.reset();
   profileManager_ = std::make_unique<TDataManager>(&profileArgs_, source_);
   profileManager_->FOnManagedDatas = [this](const TProfile& p) { OnProfileViewProfile(p); };
+}
+
+void TDisplayCtrl::ApplySettings() {
+  quicklook_->SetShowMinMaxLabels(gui_.ShowQLMinMaxLabel);
+  quicklook_->SetTimeSpan(gui_.QLTimeSpanMin);
+  quicklook_->MemoryWatch().SetDebug(config_.DebugMode);
+  profiles_->Display().Apply(gui_);
+  profiles_->setRenderHint(QPainter::Antialiasing, gui_.HQProfile && !gui_.MidLowEndPC);
+  profiles_->Refresh();
 }
 
 void TDisplayCtrl::SetProcessing(int levelMask, int profileTime) {

@@ -44,6 +44,8 @@ class TDisplayCtrl : public QWidget {
   void SetProcessing(int levelMask, int profileTime);
   int ProfileTime() const { return profileArgs_.Setup.ProfileTime; }
   void SetShowProfile(bool on);
+  // The display settings applied to both views (after the settings dialog).
+  void ApplySettings();
   // Clears both views (a new set of files, a new start).
   void Reset();
   // Stops and resumes feeding the views (manual export reads everything).

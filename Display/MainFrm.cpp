@@ -32,6 +32,10 @@
 #include "Display/AFValidFrm.h"
 #include "Display/AxisRangeDlg.h"
 #include "Display/CommFrm.h"
+#include "Display/AppConfigFrm.h"
+#include "Display/AxisRangeDlg.h"
+#include "Display/CalibrationUnzip.h"
+#include "Display/LidarSetupFrm.h"
 #include "Display/DisplayCtrl.h"
 #include "Display/ManualExportDlg.h"
 #include "Export/ExportSession.h"
@@ -94,14 +98,6 @@ void TMainFrm::BuildMenus() {
     connect(a, &QAction::triggered, this, slot);
     return a;
   };
-  // Windows of the calibration, monitoring and configuration work are not
-  // part of this window yet: their commands are shown, disabled.
-  auto later = [](QMenu* menu, const QString& text) {
-    auto* a = menu->addAction(text);
-    a->setEnabled(false);
-    return a;
-  };
-
   QMenu* file = menuBar()->addMenu(tr("&File"));
   auto* open = add(file, "actOpen", tr("Open..."), [this] { OnOpen(false); });
   open->setShortcut(QKeySequence::Open);
@@ -139,7 +135,7 @@ void TMainFrm::BuildMenus() {
   connectAct->setShortcut(Qt::Key_F5);
   connectAct->setToolTip(tr("Connect instrument On/off"));
   lidar->addSeparator();
-  later(lidar, tr("Properties..."));
+  add(lidar, "actProperties", tr("Properties..."), [this] { OnProperties(); });
   add(lidar, "actAfterPulseCalib", tr("Perform After Pulse calibration..."), [this] { OnAfterPulseCalib(); });
   add(lidar, "actPolarCalib", tr("Perform polarization calibration..."), [this] { OnPolarCalib(); });
   lidar->addSeparator();
@@ -148,9 +144,10 @@ void TMainFrm::BuildMenus() {
   add(lidar, "actCommStatus", tr("Comm. Status"), [this] { OnCommStatus(); });
 
   QMenu* tools = menuBar()->addMenu(tr("&Tools"));
-  later(tools, tr("Configuration..."));
+  add(tools, "actConfiguration", tr("Configuration..."), [this] { OnConfiguration(false); });
   add(tools, "actNote", tr("Add a note in the stream..."), [this] { OnNote(); });
-  later(tools, tr("Unzip calibration in place ..."));
+  add(tools, "actUnzip", tr("Unzip calibration in place ..."),
+      [this] { TCalibrationUnzip::Run(this, app_.Config); });
 
   QMenu* profiles = menuBar()->addMenu(tr("&Profiles"));
   add(profiles, "actProfileTime", tr("Integration time ..."), [this] { OnProfileTime(); });
@@ -235,7 +232,7 @@ void TMainFrm::BuildMenus() {
   events->setCheckable(true);
   events->setChecked(gui_.ShowEvents);
   paletteMenu_ = view->addMenu(tr("History color scale"));
-  later(view, tr("QuickLook time span..."));
+  add(view, "actQLTimeSpan", tr("QuickLook time span..."), [this] { OnConfiguration(true); });
 
   QMenu* help = menuBar()->addMenu(tr("&Help"));
   add(help, "actCaveats", tr("Known Caveats"), [this] {
@@ -786,6 +783,32 @@ void TMainFrm::OnPolarCalib() {
 
 void TMainFrm::UpdateCalibrationMode() {
   if (display_) display_->SetCalibrationOpen(TAFValidFrm::Instance() || TPolarCalibFrm::Instance());
+}
+
+void TMainFrm::OnConfiguration(bool timeSpan) {
+  TAppConfigFrm dlg(app_, gui_, this);
+  if (timeSpan) dlg.ShowTimeSpan();
+  if (dlg.exec() == QDialog::Accepted) ApplyDisplaySettings();
+}
+
+void TMainFrm::ApplyDisplaySettings() {
+  Action("actRayleigh")->setChecked(gui_.ShowRayleighSlope);
+  if (!display_) return;
+  display_->ApplySettings();
+  // A new profile time restarts the profile view's accumulation.
+  if (display_->ProfileTime() != gui_.ProfileTime) ApplyLevels();
+}
+
+void TMainFrm::OnProperties() {
+  TLidarSetupFrm dlg(app_.Config, this);
+  if (dlg.exec() != QDialog::Accepted) return;
+  app_.SaveConfig();
+  // The site and attitude feed the altitude axis.
+  ApplyLevels();
+  if (display_) display_->Profiles()->Refresh();
+  if (dlg.AfterPulseRequested())
+    if (QAction* calibration = Action("actAfterPulseCalib"); calibration && calibration->isEnabled())
+      calibration->trigger();
 }
 
 void TMainFrm::OnProfileTime() {

@@ -83,6 +83,8 @@ class TMainFrm : public QMainWindow {
   QAction* Action(const QString& objectName) const;
   // Levels and profile time of the profile view, the menus following.
   void SetProfileView(int levels, int profileTime);
+  // The display settings of Gui() applied to the views at once.
+  void ApplyDisplaySettings();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -125,6 +127,8 @@ class TMainFrm : public QMainWindow {
   void OnAfterPulseCalib();
   void OnPolarCalib();
   void UpdateCalibrationMode();
+  void OnConfiguration(bool timeSpan);
+  void OnProperties();
   void OnSaveQuicklook();
 
   TLidarApplication& app_;

@@ -204,38 +204,65 @@ bool TLidarApplication::LoadSettingsAndDefinition() {
   return definitionError_.empty();
 }
 
+TLidarApplication::TStoredValues TLidarApplication::RunningValues() const {
+  return {Config.Setup.AirinsAddr, Config.Setup.AirinsPort, Config.AutoPower,
+          {Config.DataFolder, Config.Export.Folder, Config.ConfigFolder, Config.LogFolder}};
+}
+
+void TLidarApplication::PutValues(const TStoredValues& values) {
+  Config.Setup.AirinsAddr = values.AirinsAddr;
+  Config.Setup.AirinsPort = values.AirinsPort;
+  Config.AutoPower = values.AutoPower;
+  Config.DataFolder = values.Folders.Data;
+  Config.Export.Folder = values.Folders.Export;
+  Config.ConfigFolder = values.Folders.Config;
+  Config.LogFolder = values.Folders.Log;
+}
+
+TLidarApplication::TStoredValues& TLidarApplication::Stored() {
+  if (!storedRead_) stored_ = RunningValues();
+  storedRead_ = true;
+  return stored_;
+}
+
 void TLidarApplication::ApplyRunOverrides() {
-  stored_ = {Config.Setup.AirinsAddr, Config.Setup.AirinsPort, Config.AutoPower};
+  stored_ = RunningValues();
+  storedRead_ = true;
   if (!Options.AirinsAddr.empty()) Config.Setup.AirinsAddr = Options.AirinsAddr;
   if (!Options.AirinsPort.empty()) Config.Setup.AirinsPort = Options.AirinsPort;
   if (Options.ForceAutoPower) Config.AutoPower = true;
 }
 
 void TLidarApplication::SaveConfig() {
-  // What this run overrides is written back as the user had it.
-  const TStoredValues running{Config.Setup.AirinsAddr, Config.Setup.AirinsPort, Config.AutoPower};
-  Config.Setup.AirinsAddr = stored_.AirinsAddr;
-  Config.Setup.AirinsPort = stored_.AirinsPort;
-  Config.AutoPower = stored_.AutoPower;
+  // What this run overrides, and folders changed for the next start, are
+  // written as the user set them.
+  const TStoredValues running = RunningValues();
+  PutValues(Stored());
   Config.Save(Store());
-  Config.Setup.AirinsAddr = running.AirinsAddr;
-  Config.Setup.AirinsPort = running.AirinsPort;
-  Config.AutoPower = running.AutoPower;
+  PutValues(running);
 }
+
+void TLidarApplication::SetInsAddress(const std::string& addr, const std::string& port) {
+  Config.Setup.AirinsAddr = Stored().AirinsAddr = addr;
+  Config.Setup.AirinsPort = Stored().AirinsPort = port;
+}
+
+void TLidarApplication::SetAutoPower(bool on) { Config.AutoPower = Stored().AutoPower = on; }
 
 void TLidarApplication::SetFolders(const std::string& dataFolder, const std::string& exportFolder,
                                    const std::string& configFolder, const std::string& logFolder) {
-  auto update = [this](const std::string& value, std::string& current, const char* section, const char* key) {
+  auto update = [this](const std::string& value, std::string& stored, const char* section, const char* key) {
     if (value.empty()) return;
     const std::string folder = StripTrailingSeparators(value);
-    if (folder == current) return;
+    if (folder == stored) return;
     Store().WriteString(section, key, folder);
-    current = folder;
+    stored = folder;
   };
-  update(dataFolder, Config.DataFolder, "Skyvane", "DataFolder");
-  update(logFolder, Config.LogFolder, "Skyvane", "LogFolder");
-  update(exportFolder, Config.Export.Folder, "Skyvane\\Export", "Folder");
-  update(configFolder, Config.ConfigFolder, "Skyvane", "ConfigFolder");
+  Stored();
+  update(dataFolder, stored_.Folders.Data, "Skyvane", "DataFolder");
+  update(logFolder, stored_.Folders.Log, "Skyvane", "LogFolder");
+  update(exportFolder, stored_.Folders.Export, "Skyvane\\Export", "Folder");
+  update(configFolder, stored_.Folders.Config, "Skyvane", "ConfigFolder");
   Store().UpdateFile();
 }
 

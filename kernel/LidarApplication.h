@@ -47,9 +47,21 @@ class TLidarApplication {
   bool Exit();
   bool LoadConfig();
   void SaveConfig();
-  // Empty values leave a folder unchanged; trailing separators are stripped.
+  struct TFolders {
+    std::string Data, Export, Config, Log;
+  };
+  // Stores the folders for the next start: the running program keeps its
+  // own (its recorder, data-folder lock and calibrations stay where they
+  // are) until Init reads the settings again. Empty values leave a folder
+  // unchanged; trailing separators are stripped.
   void SetFolders(const std::string& dataFolder, const std::string& exportFolder,
                   const std::string& configFolder, const std::string& logFolder);
+  // The folders as stored, for the next start.
+  TFolders StoredFolders() const { return storedRead_ ? stored_.Folders : RunningValues().Folders; }
+  // The operator's own INS address and auto-power choice: in force at once
+  // and saved, even when this run was started with an override of them.
+  void SetInsAddress(const std::string& addr, const std::string& port);
+  void SetAutoPower(bool on);
 
   // Takes the lock file of the data folder (creating the folder) and keeps
   // it until DestroyInstance, so that a second copy started in another
@@ -105,11 +117,17 @@ class TLidarApplication {
   void StartAutoExport();
   void StopAutoExport();
 
+  // What SaveConfig writes where the running values may differ.
   struct TStoredValues {
     std::string AirinsAddr, AirinsPort;
     bool AutoPower = false;
+    TFolders Folders;
   };
-  TStoredValues stored_{"127.0.0.1", "1234", false};
+  TStoredValues RunningValues() const;
+  void PutValues(const TStoredValues& values);
+  TStoredValues& Stored();
+  TStoredValues stored_;
+  bool storedRead_ = false;
 
   std::unique_ptr<TCustomIniFile> store_;
   std::unique_ptr<TSingleInstance> dataFolderLock_;

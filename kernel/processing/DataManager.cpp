@@ -304,6 +304,9 @@ void TDataManager::CompleteProfile(int recordId) {
 void TDataManager::Flush() {
   for (auto& [id, slot] : profiles_) {
     if (slot.Profile->ShotRecords < 1) continue;
+    // The calibrations may have been rebuilt since the last shot (an
+    // archive installed): never process with the one that was deleted.
+    slot.Profile->Calibration = setup_ ? setup_->FindCalibration(id) : nullptr;
     try {
       CompleteProfile(id);
     } catch (...) {

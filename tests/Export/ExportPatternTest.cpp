@@ -118,6 +118,10 @@ TEST(ExportConfig, LoadSaveAndDefaults) {
   EXPECT_EQ(p.Folder, "/d");
   EXPECT_EQ(p.FilePattern, "%SN%");
   EXPECT_EQ(p.Delimiter(), '\t');
+  TIniFile file;
+  file.LoadFromText(out.ToText());
+  back.Load(file, "S");
+  EXPECT_EQ(back.ColumnDelimiter, "\t") << "a settings file trims its values";
   EXPECT_FALSE(p.LogMonitoring);
   EXPECT_EQ(p.MinutesSlice, 0);
   EXPECT_EQ(p.Processing.Processings, 63);

@@ -59,16 +59,22 @@ TEST_F(LidarApplicationTest, ModelAndExpSwitchesTakeTheirValue) {
   EXPECT_EQ(app->Options.UnknownSwitches.back(), "-DURATION=abc");
 }
 
-TEST_F(LidarApplicationTest, SetFoldersStripsSeparatorsAndPersistsOnlyChanges) {
+TEST_F(LidarApplicationTest, SetFoldersStoresForTheNextStartOnlyWhatChanged) {
   app->LoadConfig();
-  const std::string oldLog = app->Config.LogFolder;
+  const std::string oldLog = app->Config.LogFolder, oldData = app->Config.DataFolder;
   app->SetFolders("/data/lidar//", "/exports\\", "", "");
-  EXPECT_EQ(app->Config.DataFolder, "/data/lidar");
-  EXPECT_EQ(app->Config.Export.Folder, "/exports");
-  EXPECT_EQ(app->Config.LogFolder, oldLog);
+  EXPECT_EQ(app->StoredFolders().Data, "/data/lidar");
+  EXPECT_EQ(app->StoredFolders().Export, "/exports");
   EXPECT_EQ(storePtr->ReadString("Skyvane", "DataFolder", ""), "/data/lidar");
   EXPECT_EQ(storePtr->ReadString("Skyvane\\Export", "Folder", ""), "/exports");
   EXPECT_FALSE(storePtr->ValueExists("Skyvane", "LogFolder"));
+  // The running recorder keeps its folder; a later save keeps the new one.
+  EXPECT_EQ(app->Config.DataFolder, oldData);
+  app->SaveConfig();
+  EXPECT_EQ(storePtr->ReadString("Skyvane", "DataFolder", ""), "/data/lidar");
+  EXPECT_EQ(storePtr->ReadString("Skyvane", "LogFolder", ""), oldLog);
+  app->LoadConfig();
+  EXPECT_EQ(app->Config.DataFolder, "/data/lidar");
 }
 
 TEST_F(LidarApplicationTest, InitLoadsTheDefinitionAndRunsTheTimerUntilExit) {

@@ -294,3 +294,18 @@ TEST_F(FullChainTest, TwoShotsThroughEveryCorrection) {
   }
   EXPECT_EQ(p.LaserShots, 4000);
 }
+
+TEST_F(FullChainTest, CalibrationsRebuiltAfterTheLastShotAreTheOnesTheCompletionUses) {
+  manager->CompletedOnly = true;  // as the export's: corrected at completion
+  source.Status.SetConnectState(TState::Connected);
+  source.Status.SetPowerState(TState::LaserOn);
+  Shot(1, At(10, 0, 10));
+  // A calibration archive installed: every calibration object replaced.
+  fx.setup.Calibrations.clear();
+  for (const auto& c : fx.definition.Channels)
+    fx.setup.Calibrations.push_back(
+        std::make_unique<TCalibration>(c->RecordID, c->Type(), static_cast<unsigned>(c->DoorsCount)));
+  source.Status.SetPowerState(TState::WaitingPowerOff);
+  ASSERT_EQ(Completed().size(), 1u);
+  for (const auto& line : LogLines) EXPECT_EQ(line.find("TCalibration"), std::string::npos) << line;
+}
