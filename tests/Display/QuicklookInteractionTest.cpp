@@ -1,14 +1,17 @@
-// What the operator does on a quicklook panel: the manual colour-scale box.
+// What the operator does on a quicklook panel: the manual colour-scale box,
+// and the picture kept in place while its updates wait.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <vector>
 
 #include "Common/DateTime.h"
+#include "Display/ProfileSliceList.h"
 #include "Display/QuicklookChannel.h"
 #include "Display/QuicklookScaleDlg.h"
 
@@ -59,6 +62,33 @@ TEST_F(QuicklookInteraction, ScaleBoxRefusesAnInvertedScaleThenSetsTheChannelsLi
   EXPECT_TRUE(ch.Slices().Manual());
   EXPECT_DOUBLE_EQ(ch.Slices().ScaleMax(), 9);
   EXPECT_DOUBLE_EQ(ch.Slices().ScaleMin(), 6);
+}
+
+TEST(QuicklookZoom, ThePictureKeepsItsColumnsWhileUpdatesWaitAndCatchesUpAfter) {
+  TProfileSliceList list(kRows);
+  const int64_t c0 = TQuicklookGrid::ColumnIndex(kNoon);
+  list.SetFirstVisibleColumn(c0 - 10);
+  std::vector<double> ramp(kRows);
+  for (int m = 0; m < 20; ++m) {
+    std::fill(ramp.begin(), ramp.end(), std::pow(10.0, 1 + m / 5.0));
+    list.AddProfile(Minutes(m), Minutes(m) + 59 / 86400.0, ramp.data(), kRows, false);
+  }
+  const auto pixel = [&](int64_t c) { return list.Bitmap().Pixel(3, static_cast<int>(c - list.FirstVisibleColumn())); };
+  std::vector<int> before;
+  for (int64_t c = c0; c < c0 + 20; ++c) before.push_back(pixel(c));
+  ASSERT_NE(before.front(), before.back());
+
+  list.SetUpdatesEnabled(false);
+  list.SetFirstVisibleColumn(c0 - 7);
+  for (int64_t c = c0; c < c0 + 20; ++c) ASSERT_EQ(pixel(c), before[c - c0]) << "column " << c - c0 << " kept its place";
+  list.AddProfile(Minutes(20), Minutes(20) + 59 / 86400.0, ramp.data(), kRows, false);
+  EXPECT_EQ(pixel(c0 + 20), 0) << "not drawn while updates wait";
+
+  list.SetUpdatesEnabled(true);
+  EXPECT_NE(pixel(c0 + 20), 0);
+  std::vector<uint8_t> shown(list.Bitmap().Line(3), list.Bitmap().Line(3) + list.VisibleWidth());
+  list.RedrawAll();
+  EXPECT_EQ(std::vector<uint8_t>(list.Bitmap().Line(3), list.Bitmap().Line(3) + list.VisibleWidth()), shown);
 }
 
 }  // namespace
