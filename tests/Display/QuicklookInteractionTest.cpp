@@ -1,5 +1,6 @@
 // What the operator does on a quicklook panel: the manual colour-scale box,
-// and the picture kept in place while its updates wait.
+// dragging the colour ramp's thresholds on the colour bar, and the picture
+// kept in place while its updates wait.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -11,6 +12,8 @@
 #include <vector>
 
 #include "Common/DateTime.h"
+#include "Display/ColourBarDrag.h"
+#include "Display/PaletteContrast.h"
 #include "Display/ProfileSliceList.h"
 #include "Display/QuicklookChannel.h"
 #include "Display/QuicklookScaleDlg.h"
@@ -62,6 +65,33 @@ TEST_F(QuicklookInteraction, ScaleBoxRefusesAnInvertedScaleThenSetsTheChannelsLi
   EXPECT_TRUE(ch.Slices().Manual());
   EXPECT_DOUBLE_EQ(ch.Slices().ScaleMax(), 9);
   EXPECT_DOUBLE_EQ(ch.Slices().ScaleMin(), 6);
+}
+
+TEST(ColourBarDrag, PixelsMapToTheRampAndADraggedThresholdStaysBetweenItsNeighbours) {
+  const TColourBarDrag::TBar bar{100, 151};  // 150 pixels from f = 1 down to f = 0
+  EXPECT_DOUBLE_EQ(TColourBarDrag::FractionAt(bar, 100), 1.0);
+  EXPECT_DOUBLE_EQ(TColourBarDrag::FractionAt(bar, 250), 0.0);
+  EXPECT_DOUBLE_EQ(TColourBarDrag::FractionAt(bar, 400), 0.0) << "below the bar: clamped";
+  EXPECT_DOUBLE_EQ(TColourBarDrag::PixelAt(bar, 0.2), 220);
+
+  TPaletteContrast palette;  // thresholds at k / 15: every 10 pixels
+  TColourBarDrag drag;
+  EXPECT_FALSE(drag.Press(palette, bar, 105)) << "half-way between two thresholds";
+  EXPECT_FALSE(drag.Press(palette, bar, 100)) << "the top end does not move";
+  ASSERT_TRUE(drag.Press(palette, bar, 242));  // threshold 1 at row 240
+  EXPECT_TRUE(drag.Move(palette, 235));
+  EXPECT_NEAR(palette.Threshold(1), 15.0 / 150, 1e-12);
+  drag.Move(palette, 120);  // far above threshold 2
+  EXPECT_DOUBLE_EQ(palette.Threshold(1), palette.Threshold(2)) << "stopped at its upper neighbour";
+  drag.Release();
+  EXPECT_FALSE(drag.Move(palette, 200));
+
+  // Two thresholds on one another: the first move picks which one goes.
+  ASSERT_TRUE(drag.Press(palette, bar, 230));
+  EXPECT_TRUE(drag.Move(palette, 225));
+  EXPECT_NEAR(palette.Threshold(2), 25.0 / 150, 1e-12) << "upwards: the upper one";
+  EXPECT_NEAR(palette.Threshold(1), 20.0 / 150, 1e-12);
+  for (int k = 1; k < TPaletteContrast::Colours; ++k) EXPECT_LE(palette.Threshold(k - 1), palette.Threshold(k));
 }
 
 TEST(QuicklookZoom, ThePictureKeepsItsColumnsWhileUpdatesWaitAndCatchesUpAfter) {
