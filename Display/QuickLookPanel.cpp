@@ -36,6 +36,9 @@ TQuickLookPanel::TQuickLookPanel(const TLidarConfig& definition, TCustomIniFile*
       if (store_) panel->Channel()->SaveSettings(*store_);
       panel->update();
     });
+    connect(panel, &TQuicklookDisplayPnl::PaletteChanged, this, [this] {
+      for (auto* p : panels_) p->update();
+    });
     layout->addWidget(panel, 1);
     byId_[channel->RecordID] = channels_.size();
     channels_.push_back(std::move(ch));

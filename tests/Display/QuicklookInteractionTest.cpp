@@ -1,11 +1,11 @@
 // What the operator does on a quicklook panel: the manual colour-scale box,
-// dragging the colour ramp's thresholds on the colour bar, and the picture
-// kept in place while its updates wait.
+// dragging the colour ramp's thresholds on the colour bar, and zooming.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -16,6 +16,7 @@
 #include "Display/PaletteContrast.h"
 #include "Display/ProfileSliceList.h"
 #include "Display/QuicklookChannel.h"
+#include "Display/QuicklookDisplayPnl.h"
 #include "Display/QuicklookScaleDlg.h"
 
 namespace OrlaqLidar {
@@ -119,6 +120,78 @@ TEST(QuicklookZoom, ThePictureKeepsItsColumnsWhileUpdatesWaitAndCatchesUpAfter) 
   std::vector<uint8_t> shown(list.Bitmap().Line(3), list.Bitmap().Line(3) + list.VisibleWidth());
   list.RedrawAll();
   EXPECT_EQ(std::vector<uint8_t>(list.Bitmap().Line(3), list.Bitmap().Line(3) + list.VisibleWidth()), shown);
+}
+
+TEST(QuicklookZoom, ZoomFreezesThePictureOnWholeColumnsAndRowsUntilItEnds) {
+  TQuicklookChannel ch(1, "532 nm", kRows, 100e-9, 0);  // 15 m rows
+  for (int m = 0; m < 30; ++m) AddMinute(ch, m, 500);
+  const int64_t start = std::llround(DateTimeToUnix(Minutes(5)));
+  ch.Zoom({start + 10, start + 20}, 0.1, 0.02);
+  ASSERT_TRUE(ch.Zoomed());
+  EXPECT_FALSE(ch.Slices().UpdatesEnabled());
+  EXPECT_EQ(ch.ViewWindow().Start, start);
+  EXPECT_EQ(ch.ViewWindow().Length(), 120) << "at least two columns";
+  const double row = TQuicklookAxes::BinWidthKm(100e-9);
+  EXPECT_NEAR(ch.ViewMinKm(), 1 * row, 1e-12) << "whole rows around the range dragged";
+  EXPECT_NEAR(ch.ViewMaxKm(), 7 * row, 1e-12);
+
+  const TTimeWindow followed = ch.Window();
+  AddMinute(ch, 30, 500);
+  EXPECT_GT(ch.Window().End, followed.End) << "the window still follows the data";
+  EXPECT_EQ(ch.ViewWindow().Start, start) << "the zoom stays";
+  const int64_t last = TQuicklookGrid::ColumnIndex(Minutes(30));
+  const auto pixel = [&](int64_t c) {
+    return ch.Slices().Bitmap().Pixel(3, static_cast<int>(c - ch.Slices().FirstVisibleColumn()));
+  };
+  EXPECT_EQ(pixel(last), 0);
+  EXPECT_EQ(pixel(last - 1), 1) << "earlier columns still in place";
+
+  ch.EndZoom();
+  EXPECT_TRUE(ch.Slices().UpdatesEnabled());
+  EXPECT_EQ(pixel(last), 1);
+  EXPECT_EQ(ch.ViewWindow().End, ch.Window().End);
+}
+
+void Mouse(QWidget& w, QEvent::Type type, QPoint at) {
+  const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+  QMouseEvent e(type, QPointF(at), QPointF(w.mapToGlobal(at)), Qt::LeftButton, held, Qt::NoModifier);
+  QApplication::sendEvent(&w, &e);
+}
+
+void Drag(QWidget& w, QPoint from, QPoint to) {
+  Mouse(w, QEvent::MouseButtonPress, from);
+  Mouse(w, QEvent::MouseMove, to);
+  Mouse(w, QEvent::MouseButtonRelease, to);
+}
+
+TEST_F(QuicklookInteraction, RightwardsRectangleZoomsWithABlinkingZAndLeftwardsGoesBack) {
+  TQuicklookChannel ch(1, "532 nm", kRows, 100e-9, 0);
+  for (int m = 0; m < 120; ++m) AddMinute(ch, m, 500);
+  TPaletteContrast palette;
+  TQuicklookDisplayPnl panel(&ch, &palette);
+  panel.resize(800, 400);
+  int clicks = 0;
+  QObject::connect(&panel, &TQuicklookDisplayPnl::TimeClicked, [&] { ++clicks; });
+  const QPoint centre = TQuicklookPainter::PlotRect(panel.rect()).center();
+
+  Drag(panel, centre, centre + QPoint(2, 1));
+  EXPECT_EQ(clicks, 1) << "a click, not a zoom";
+  EXPECT_FALSE(ch.Zoomed());
+
+  Drag(panel, centre - QPoint(100, 50), centre + QPoint(100, 50));
+  ASSERT_TRUE(ch.Zoomed());
+  EXPECT_LT(ch.ViewWindow().Length(), ch.Window().Length());
+  EXPECT_TRUE(panel.ZoomIndicatorShown());
+  panel.Blink();
+  EXPECT_FALSE(panel.ZoomIndicatorShown());
+  panel.Blink();
+  EXPECT_TRUE(panel.ZoomIndicatorShown());
+
+  Drag(panel, centre + QPoint(50, 0), centre - QPoint(50, 20));
+  EXPECT_FALSE(ch.Zoomed());
+  EXPECT_FALSE(panel.ZoomIndicatorShown());
+  EXPECT_TRUE(ch.Slices().UpdatesEnabled());
+  EXPECT_EQ(clicks, 1);
 }
 
 }  // namespace
