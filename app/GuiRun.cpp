@@ -8,6 +8,7 @@
 #include <iostream>
 
 #include "Display/MainFrm.h"
+#include "app/SplashScreen.h"
 #include "kernel/LidarApplication.h"
 
 namespace OrlaqLidar {
@@ -28,6 +29,9 @@ bool TGuiRun::Wanted(const TCommandLineOptions& options, bool exportMode, const 
 
 int TGuiRun::Run(TLidarApplication& app, bool acquisitionMode, bool acquisitionAllowed) {
   int exitCode = 0;
+  // Not in batch export: that run never gets here.
+  TSplashScreen splash(QCoreApplication::applicationVersion());
+  splash.ShowNow();
   app.Init(acquisitionMode);
   {
     TMainFrm window(app);

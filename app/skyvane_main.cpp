@@ -104,6 +104,7 @@ int main(int argc, char** argv) {
   // Qt adopts the user's locale; the program's numbers never do.
   std::setlocale(LC_NUMERIC, "C");
   QCoreApplication::setApplicationName("Skyvane");
+  QCoreApplication::setApplicationVersion(SKYVANE_VERSION);
 
   TQtMainLoop loop;
   TLogPrompt prompt;
