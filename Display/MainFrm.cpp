@@ -324,6 +324,7 @@ void TMainFrm::StartUp() {
   if (!geometry.empty()) restoreGeometry(QByteArray::fromBase64(QByteArray::fromStdString(geometry)));
   const std::string state = app_.Store().ReadString(TGUIConfig::Section, StateKey, "");
   if (!state.empty()) restoreState(QByteArray::fromBase64(QByteArray::fromStdString(state)));
+  sleepGuard_ = std::make_unique<TSleepGuard>(Services().Sleep);
   if (Services().Loop) {
     timerLoop_ = Services().Loop;
     secTimer_ = timerLoop_->StartTimer(SecTimerMs, [this] { OnSecTimer(); });
@@ -338,6 +339,7 @@ void TMainFrm::CloseDown() {
   if (timerLoop_ && secTimer_) timerLoop_->StopTimer(secTimer_);
   timerLoop_ = nullptr;
   secTimer_ = 0;
+  sleepGuard_.reset();
   Detach();
 }
 
@@ -421,6 +423,7 @@ void TMainFrm::OnStatusChange(TStatus* status, TState::ChangeRaison reason) {
 }
 
 void TMainFrm::OnSecTimer() {
+  if (sleepGuard_) sleepGuard_->Update(app_.Source() && TMainFrmState::Powered(app_.Source()->Status));
   RefreshPanels();
   const uint64_t delta = records_ - recordsAtTick_;
   recordsAtTick_ = records_;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "Platform/Real/DBusSleepInhibitor.h"
 #include "Platform/Real/QtMainLoop.h"
 #include "Platform/Real/QtSocketFactory.h"
 #include "Platform/Real/UsbBackend.h"
@@ -109,7 +110,8 @@ int main(int argc, char** argv) {
   TQtMainLoop loop;
   TLogPrompt prompt;
   TQtSocketFactory sockets;
-  TScopedServices services(TServices{nullptr, &loop, &prompt, nullptr, &sockets});
+  TDBusSleepInhibitor sleepLock;
+  TScopedServices services(TServices{nullptr, &loop, &prompt, nullptr, &sockets, &sleepLock});
   // The log goes to standard error, and, once the settings have named the
   // log folder, to a file of the day for the station's records.
   TErrorLogger::Instance().SetSink([](const std::string& line) { std::cerr << line << std::endl; });
