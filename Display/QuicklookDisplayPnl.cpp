@@ -4,7 +4,6 @@
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 
 namespace OrlaqLidar {
 
@@ -129,7 +128,7 @@ void TQuicklookDisplayPnl::mouseReleaseEvent(QMouseEvent* event) {
     return;
   }
   // Rightwards zooms in; leftwards goes back to the whole picture.
-  if (d.x() > 0 && std::abs(d.y()) > 0)
+  if (d.x() > 0)
     ZoomTo(pressPos_, pos);
   else
     EndZoom();
