@@ -350,6 +350,7 @@ void TMainFrm::StartUp() {
   if (!geometry.empty()) restoreGeometry(QByteArray::fromBase64(QByteArray::fromStdString(geometry)));
   const std::string state = app_.Store().ReadString(TGUIConfig::Section, StateKey, "");
   if (!state.empty()) restoreState(QByteArray::fromBase64(QByteArray::fromStdString(state)));
+  sleepGuard_ = std::make_unique<TSleepGuard>(Services().Sleep);
   if (Services().Loop) {
     timerLoop_ = Services().Loop;
     secTimer_ = timerLoop_->StartTimer(SecTimerMs, [this] { OnSecTimer(); });
@@ -364,6 +365,7 @@ void TMainFrm::CloseDown() {
   if (timerLoop_ && secTimer_) timerLoop_->StopTimer(secTimer_);
   timerLoop_ = nullptr;
   secTimer_ = 0;
+  sleepGuard_.reset();
   Detach();
 }
 
@@ -457,6 +459,7 @@ void TMainFrm::OnStatusChange(TStatus* status, TState::ChangeRaison reason) {
 }
 
 void TMainFrm::OnSecTimer() {
+  if (sleepGuard_) sleepGuard_->Update(app_.Source() && TMainFrmState::Powered(app_.Source()->Status));
   RefreshPanels();
   // Channel and link states change without a notice of the source.
   if (statusFrm_ && statusFrm_->isVisible()) statusFrm_->Refresh();

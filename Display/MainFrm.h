@@ -13,6 +13,7 @@
 #include "Config/GUIConfig.h"
 #include "Config/LidarModelList.h"
 #include "Platform/MainLoop.h"
+#include "Platform/SleepGuard.h"
 #include "kernel/Status.h"
 
 class QAction;
@@ -151,6 +152,8 @@ class TMainFrm : public QMainWindow {
   bool pausedNote_ = false;
   TMainLoop::TTimerId secTimer_ = 0;
   TMainLoop* timerLoop_ = nullptr;
+  // The computer stays awake while the laser is on or on the way.
+  std::unique_ptr<TSleepGuard> sleepGuard_;
   uint64_t records_ = 0, recordsAtTick_ = 0;
 
   QWidget* messagePanel_ = nullptr;

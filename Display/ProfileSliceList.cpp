@@ -132,6 +132,10 @@ void TProfileSliceList::SetFirstVisibleColumn(int64_t column) {
   if (k == 0) return;
   firstVisible_ = column;
   if (histValid_ && OverlapKey() != histKey_) histValid_ = false;
+  // The picture moves with its first column even while updates wait:
+  // whatever is shown meanwhile must stay at its time. The columns that
+  // come into view are drawn when updates resume.
+  bitmap_.Scroll(static_cast<int>(std::clamp<int64_t>(k, -visibleWidth_, visibleWidth_)));
   if (!updates_) {
     redrawPending_ = true;
     return;
@@ -140,7 +144,6 @@ void TProfileSliceList::SetFirstVisibleColumn(int64_t column) {
     RedrawAll();
     return;
   }
-  bitmap_.Scroll(static_cast<int>(k));
   if (k > 0)
     for (int64_t c = firstVisible_ + visibleWidth_ - k; c < firstVisible_ + visibleWidth_; ++c) DrawColumn(c);
   else

@@ -3,6 +3,7 @@
 #include <QLegendMarker>
 #include <QLineSeries>
 #include <QLogValueAxis>
+#include <QMouseEvent>
 #include <QValueAxis>
 #include <algorithm>
 #include <cmath>
@@ -125,6 +126,10 @@ void TProfileView::Refresh() {
       cs.Series[i]->replace(points);
     }
   }
+  RefreshRayleigh();
+}
+
+void TProfileView::RefreshRayleigh() {
   const auto segments = display_.RayleighSegments();
   for (size_t i = 0; i < rayleigh_.size(); ++i) {
     QList<QPointF> points;
@@ -132,6 +137,52 @@ void TProfileView::Refresh() {
       points = {QPointF(segments[i].From.Value, segments[i].From.Y), QPointF(segments[i].To.Value, segments[i].To.Y)};
     rayleigh_[i]->replace(points);
   }
+}
+
+// Pixels of the chart item, the coordinates its value mapping works in.
+TRayleighDrag::TPixel TProfileView::ChartPixel(const QPoint& viewPos) const {
+  const QPointF p = chart_->mapFromScene(mapToScene(viewPos));
+  return {p.x(), p.y()};
+}
+
+void TProfileView::mousePressEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton) {
+    const auto toPixel = [this](const TProfilePoint& p) {
+      const QPointF q = chart_->mapToPosition(QPointF(p.Value, p.Y), rayleigh_.front());
+      return TRayleighDrag::TPixel{q.x(), q.y()};
+    };
+    if (rayleighDrag_.Press(display_.RayleighSegments(), ChartPixel(event->position().toPoint()), toPixel)) {
+      setCursor(Qt::ClosedHandCursor);
+      return;
+    }
+  }
+  QChartView::mousePressEvent(event);
+}
+
+void TProfileView::mouseMoveEvent(QMouseEvent* event) {
+  if (!rayleighDrag_.Active()) {
+    QChartView::mouseMoveEvent(event);
+    return;
+  }
+  const QRectF area = chart_->plotArea();
+  const auto toPoint = [this](const TRayleighDrag::TPixel& p) {
+    const QPointF v = chart_->mapToValue(QPointF(p.X, p.Y), rayleigh_.front());
+    return TProfilePoint{v.x(), v.y()};
+  };
+  const auto anchor = rayleighDrag_.Move(ChartPixel(event->position().toPoint()),
+                                         {area.left(), area.top(), area.right(), area.bottom()}, toPoint);
+  if (!anchor) return;
+  display_.MoveRayleighAnchor(anchor->Value, anchor->Y);
+  RefreshRayleigh();
+}
+
+void TProfileView::mouseReleaseEvent(QMouseEvent* event) {
+  if (!rayleighDrag_.Active()) {
+    QChartView::mouseReleaseEvent(event);
+    return;
+  }
+  rayleighDrag_.Release();
+  unsetCursor();
 }
 
 }  // namespace OrlaqLidar

@@ -1,13 +1,15 @@
 #pragma once
 // The profile chart: TProfileDisplay's curves, one colour per channel, the
 // value axis on the bottom (linear or logarithmic) and distance or altitude
-// upwards, with the simplified Rayleigh lines when they apply.
+// upwards, with the simplified Rayleigh lines when they apply; the mouse
+// drags those lines.
 #include <QChartView>
 #include <QTimer>
 #include <map>
 #include <vector>
 
 #include "Display/ProfileDisplay.h"
+#include "Display/RayleighDrag.h"
 
 class QLineSeries;
 class QValueAxis;
@@ -31,6 +33,11 @@ class TProfileView : public QChartView {
   // Builds the chart from the display now.
   void Refresh();
 
+ protected:
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+
  private:
   struct TCurveSeries {
     QColor Colour;
@@ -39,6 +46,8 @@ class TProfileView : public QChartView {
   };
   QLineSeries* NewSeries(const QColor& colour);
   void SetValueAxis(bool log);
+  void RefreshRayleigh();
+  TRayleighDrag::TPixel ChartPixel(const QPoint& viewPos) const;
 
   TProfileDisplay display_;
   QChart* chart_;
@@ -47,6 +56,7 @@ class TProfileView : public QChartView {
   bool valueLog_ = false;
   std::map<int, TCurveSeries> curves_;
   std::vector<QLineSeries*> rayleigh_;
+  TRayleighDrag rayleighDrag_;
   QTimer refresh_;
 };
 

@@ -9,6 +9,7 @@
 #include "Config/LidarConfig.h"
 #include "Display/QuicklookDisplayPnl.h"
 #include "Display/QuicklookImage.h"
+#include "Display/QuicklookScaleDlg.h"
 #include "kernel/ManagedProfile.h"
 
 namespace OrlaqLidar {
@@ -29,6 +30,15 @@ TQuickLookPanel::TQuickLookPanel(const TLidarConfig& definition, TCustomIniFile*
     if (store_) ch->LoadSettings(*store_);
     auto* panel = new TQuicklookDisplayPnl(ch.get(), &palette_, this);
     connect(panel, &TQuicklookDisplayPnl::TimeClicked, this, &TQuickLookPanel::TimeClicked);
+    connect(panel, &TQuicklookDisplayPnl::ColourScaleRequested, this, [this, panel] {
+      if (!TQuicklookScaleDlg::Edit(this, *panel->Channel())) return;
+      // Kept at once: a crash must not lose what the operator chose.
+      if (store_) panel->Channel()->SaveSettings(*store_);
+      panel->update();
+    });
+    connect(panel, &TQuicklookDisplayPnl::PaletteChanged, this, [this] {
+      for (auto* p : panels_) p->update();
+    });
     layout->addWidget(panel, 1);
     byId_[channel->RecordID] = channels_.size();
     channels_.push_back(std::move(ch));

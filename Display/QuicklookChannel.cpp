@@ -1,11 +1,16 @@
 #include "Display/QuicklookChannel.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "Config/ChannelConfig.h"
 #include "kernel/ManagedProfile.h"
 
 namespace OrlaqLidar {
+
+namespace {
+int64_t FloorDiv(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
+}  // namespace
 
 TQuicklookChannel::TQuicklookChannel(int channelId, std::string name, int rows, double gateTime, double offsetTime,
                                      int step)
@@ -53,6 +58,34 @@ void TQuicklookChannel::FitWindow() {
   if (last >= 0) Follow(last);
 }
 
+void TQuicklookChannel::Zoom(const TTimeWindow& window, double minKm, double maxKm) {
+  // Whole columns and whole rows, so that the axes match the picture.
+  const int64_t step = slices_.Step();
+  const int64_t first = FloorDiv(std::min(window.Start, window.End), step);
+  const int64_t end = std::max(-FloorDiv(-std::max(window.Start, window.End), step), first + 2);
+  zoomWindow_ = {first * step, end * step};
+  const int rows = slices_.Rows();
+  const double lo = TQuicklookAxes::RowOf(std::min(minKm, maxKm), gateTime_, offsetTime_);
+  const double hi = TQuicklookAxes::RowOf(std::max(minKm, maxKm), gateTime_, offsetTime_);
+  int rowLo = static_cast<int>(std::clamp(std::floor(lo), 0.0, static_cast<double>(rows)));
+  int rowHi = static_cast<int>(std::clamp(std::ceil(hi), 0.0, static_cast<double>(rows)));
+  if (rowHi - rowLo < 2) {
+    rowHi = std::min(rowLo + 2, rows);
+    rowLo = std::max(rowHi - 2, 0);
+  }
+  const double bin = TQuicklookAxes::BinWidthKm(gateTime_);
+  zoomMinKm_ = RangeMinKm() + rowLo * bin;
+  zoomMaxKm_ = RangeMinKm() + rowHi * bin;
+  if (!zoomed_) slices_.SetUpdatesEnabled(false);
+  zoomed_ = true;
+}
+
+void TQuicklookChannel::EndZoom() {
+  if (!zoomed_) return;
+  zoomed_ = false;
+  slices_.SetUpdatesEnabled(true);
+}
+
 void TQuicklookChannel::SetColorScale(const TQuicklookColorScale& scale) {
   scale_ = scale;
   slices_.SetManualScale(scale.Manual, scale.Max, scale.Min);
@@ -68,6 +101,7 @@ void TQuicklookChannel::LoadSettings(const TCustomIniFile& store) {
 void TQuicklookChannel::SaveSettings(TCustomIniFile& store) const { scale_.Save(store, id_); }
 
 void TQuicklookChannel::Clear() {
+  EndZoom();
   slices_.Clear();
   events_.clear();
 }

@@ -57,6 +57,17 @@ class TQuicklookChannel {
   // Window fitted to the data again, and the picture with it.
   void FitWindow();
 
+  // Zoom: a part of the picture, which stays as it is meanwhile (its
+  // updates wait for the end of the zoom). The window is clamped to at
+  // least two columns, the range to at least two rows.
+  void Zoom(const TTimeWindow& window, double minKm, double maxKm);
+  void EndZoom();
+  bool Zoomed() const { return zoomed_; }
+  // What the panel shows: the zoomed part, or the window and whole range.
+  TTimeWindow ViewWindow() const { return zoomed_ ? zoomWindow_ : window_; }
+  double ViewMinKm() const { return zoomed_ ? zoomMinKm_ : RangeMinKm(); }
+  double ViewMaxKm() const { return zoomed_ ? zoomMaxKm_ : RangeMaxKm(); }
+
   const TQuicklookColorScale& ColorScale() const { return scale_; }
   void SetColorScale(const TQuicklookColorScale& scale);
   void LoadSettings(const TCustomIniFile& store);
@@ -78,6 +89,9 @@ class TQuicklookChannel {
   bool autoScroll_ = true;
   TTimeWindow window_;
   TQuicklookColorScale scale_;
+  bool zoomed_ = false;
+  TTimeWindow zoomWindow_;
+  double zoomMinKm_ = 0, zoomMaxKm_ = 0;
 };
 
 }  // namespace OrlaqLidar

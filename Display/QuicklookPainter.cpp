@@ -45,10 +45,19 @@ QImage TQuicklookPainter::Picture(const TQuicklookChannel& channel, const TPalet
   const TProfileSliceList& slices = channel.Slices();
   const TScrolledBitmap& bitmap = slices.Bitmap();
   const int step = slices.Step();
-  const TTimeWindow window = channel.Window();
+  const TTimeWindow window = channel.ViewWindow();
   const int64_t colStart = window.Start / step - slices.FirstVisibleColumn();
   const int colCount = static_cast<int>(std::max<int64_t>(window.Length() / step, 1));
   const int rows = bitmap.Rows();
+  // Picture lines shown: all of them, or those of a zoomed range.
+  int rowLo = 0, rowCount = rows;
+  if (channel.Zoomed()) {
+    const double lo = TQuicklookAxes::RowOf(channel.ViewMinKm(), channel.GateTime(), channel.OffsetTime());
+    const double hi = TQuicklookAxes::RowOf(channel.ViewMaxKm(), channel.GateTime(), channel.OffsetTime());
+    // The zoom keeps whole rows.
+    rowLo = static_cast<int>(std::clamp(std::round(lo), 0.0, static_cast<double>(rows - 1)));
+    rowCount = std::max(static_cast<int>(std::clamp(std::round(hi), 0.0, static_cast<double>(rows))) - rowLo, 1);
+  }
 
   // Source column range of each output pixel, clamped to the picture.
   std::vector<int> c0(W), c1(W);
@@ -64,8 +73,8 @@ QImage TQuicklookPainter::Picture(const TQuicklookChannel& channel, const TPalet
   const auto& table = palette.Table();
   for (int y = 0; y < H; ++y) {
     const int yb = H - 1 - y;  // line 0 of the picture at the bottom
-    const int r0 = static_cast<int>(static_cast<int64_t>(yb) * rows / H);
-    const int r1 = std::max(r0 + 1, static_cast<int>(static_cast<int64_t>(yb + 1) * rows / H));
+    const int r0 = rowLo + static_cast<int>(static_cast<int64_t>(yb) * rowCount / H);
+    const int r1 = std::max(r0 + 1, rowLo + static_cast<int>(static_cast<int64_t>(yb + 1) * rowCount / H));
     std::fill(reduced.begin() + lo, reduced.begin() + hi, 0);
     for (int r = r0; r < r1 && r < rows; ++r) {
       const uint8_t* line = bitmap.Line(r);
@@ -84,7 +93,7 @@ QImage TQuicklookPainter::Picture(const TQuicklookChannel& channel, const TPalet
 void TQuicklookPainter::Paint(QPainter& p, const QRect& target, const TQuicklookChannel& channel,
                               const TPaletteContrast& palette, const TQuicklookPaintOptions& options) {
   const QRect plot = PlotRect(target);
-  const TTimeWindow window = channel.Window();
+  const TTimeWindow window = channel.ViewWindow();
   const QFontMetrics fm = p.fontMetrics();
   p.save();
   p.setRenderHint(QPainter::Antialiasing, true);
@@ -114,7 +123,7 @@ void TQuicklookPainter::Paint(QPainter& p, const QRect& target, const TQuicklook
              "Time (UTC)");
 
   // Range axis.
-  const double rMin = channel.RangeMinKm(), rMax = channel.RangeMaxKm();
+  const double rMin = channel.ViewMinKm(), rMax = channel.ViewMaxKm();
   const double span = std::max(rMax - rMin, 1e-9);
   const double rInc = TQuicklookAxes::RangeIncrement(span, std::max(2, plot.height() / 40));
   for (double d = std::ceil(rMin / rInc) * rInc; d <= rMax + 1e-9; d += rInc) {

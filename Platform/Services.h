@@ -9,6 +9,7 @@ namespace OrlaqLidar {
 
 class TUsbDriver;
 class TSocketFactory;
+class TSleepInhibitor;
 
 struct TServices {
   TClock* Clock = nullptr;        // never null: the system clock by default
@@ -16,6 +17,7 @@ struct TServices {
   TUserPrompt* Prompt = nullptr;  // never null: the console by default
   TUsbDriver* Usb = nullptr;
   TSocketFactory* Sockets = nullptr;
+  TSleepInhibitor* Sleep = nullptr;  // null: the computer may sleep as it likes
 };
 
 TServices& Services();

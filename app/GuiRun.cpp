@@ -9,6 +9,7 @@
 
 #include "Display/MainFrm.h"
 #include "Display/MessageTraceFrm.h"
+#include "app/SplashScreen.h"
 #include "kernel/LidarApplication.h"
 
 namespace OrlaqLidar {
@@ -43,6 +44,9 @@ int TGuiRun::Run(TLidarApplication& app, bool acquisitionMode, bool acquisitionA
     const TErrorLogger::TSink& Sink;
     ~TRestore() { Logger.SetSink(Sink); }
   } restore{logger, previous};
+  // Not in batch export: that run never gets here.
+  TSplashScreen splash(QCoreApplication::applicationVersion());
+  splash.ShowNow();
   app.Init(acquisitionMode);
   {
     TMainFrm window(app);

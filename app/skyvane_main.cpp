@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "Platform/Real/DBusSleepInhibitor.h"
 #include "Platform/Real/QtMainLoop.h"
 #include "Platform/Real/QtSocketFactory.h"
 #include "Platform/Real/UsbBackend.h"
@@ -104,11 +105,13 @@ int main(int argc, char** argv) {
   // Qt adopts the user's locale; the program's numbers never do.
   std::setlocale(LC_NUMERIC, "C");
   QCoreApplication::setApplicationName("Skyvane");
+  QCoreApplication::setApplicationVersion(SKYVANE_VERSION);
 
   TQtMainLoop loop;
   TLogPrompt prompt;
   TQtSocketFactory sockets;
-  TScopedServices services(TServices{nullptr, &loop, &prompt, nullptr, &sockets});
+  TDBusSleepInhibitor sleepLock;
+  TScopedServices services(TServices{nullptr, &loop, &prompt, nullptr, &sockets, &sleepLock});
   // The log goes to standard error, and, once the settings have named the
   // log folder, to a file of the day for the station's records.
   TErrorLogger::Instance().SetSink([](const std::string& line) { std::cerr << line << std::endl; });

@@ -8,6 +8,7 @@
 #include "Common/DateTime.h"
 #include "Config/ChannelConfig.h"
 #include "Display/ProfileDisplay.h"
+#include "Display/RayleighDrag.h"
 #include "kernel/ManagedProfile.h"
 
 namespace OrlaqLidar {
@@ -100,6 +101,44 @@ TEST_F(ProfileDisplayTest, RayleighLinesOnlyOnALogAxisOfRangeCorrectedLevels) {
   view.SetLevelMask(63);
   view.SetRayleigh(false);
   EXPECT_TRUE(view.RayleighSegments().empty());
+}
+
+TEST_F(ProfileDisplayTest, DraggedRayleighLinesFollowTheMouseOnTheLogAxis) {
+  // 50 pixels a decade from 1e-6 on the right, 20 pixels a km from 15 km at the top.
+  const TRayleighDrag::TToPixel toPixel = [](const TProfilePoint& p) {
+    return TRayleighDrag::TPixel{(std::log10(p.Value) + 6) * 50, 300 - p.Y * 20};
+  };
+  const TRayleighDrag::TToPoint toPoint = [](const TRayleighDrag::TPixel& p) {
+    return TProfilePoint{std::pow(10.0, p.X / 50 - 6), (300 - p.Y) / 20};
+  };
+  const TRayleighDrag::TPlot plot{0, 0, 600, 300};
+  view.SetRayleigh(true);
+  view.SetManualDistance(false, 0, 15);
+  view.SetLevelMask(63);
+  const auto before = view.RayleighSegments();
+  const TRayleighDrag::TPixel a = toPixel(before[0].From), b = toPixel(before[0].To);
+  const TRayleighDrag::TPixel mid{(a.X + b.X) / 2, (a.Y + b.Y) / 2};
+
+  TRayleighDrag drag;
+  EXPECT_FALSE(drag.Press(before, {mid.X + 20, mid.Y}, toPixel));
+  ASSERT_TRUE(drag.Press(before, {mid.X + 3, mid.Y}, toPixel));
+  const auto anchor = drag.Move({mid.X + 53, mid.Y - 40}, plot, toPoint);
+  ASSERT_TRUE(anchor);
+  EXPECT_NEAR(anchor->Value, before[0].From.Value * 10, 1e-6) << "a decade to the right";
+  EXPECT_NEAR(anchor->Y, 2, 1e-9);
+  view.MoveRayleighAnchor(anchor->Value, anchor->Y);
+  const auto after = view.RayleighSegments();
+  EXPECT_DOUBLE_EQ(after[0].From.Y, 0) << "still from the axis bottom";
+  EXPECT_LT(TRayleighDrag::Distance({mid.X + 50, mid.Y - 40}, toPixel(after[0].From), toPixel(after[0].To)), 1e-6)
+      << "the grabbed point moved with the mouse";
+
+  const auto far = drag.Move({-5000, 9000}, plot, toPoint);
+  ASSERT_TRUE(far) << "kept inside the plot";
+  EXPECT_TRUE(std::isfinite(far->Value));
+  drag.Release();
+  EXPECT_FALSE(drag.Move({mid.X, mid.Y}, plot, toPoint));
+  view.SetAxisMode(TProfileDisplay::Linear);
+  EXPECT_FALSE(drag.Press(view.RayleighSegments(), mid, toPixel)) << "no lines, nothing to grab";
 }
 
 TEST_F(ProfileDisplayTest, ManualLimitsAndHold) {
