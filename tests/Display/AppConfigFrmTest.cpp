@@ -13,7 +13,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
-#include <cstdlib>
 #include <memory>
 
 #include "Common/IniFile.h"
@@ -24,6 +23,7 @@
 #include "Display/QuicklookChannel.h"
 #include "Display/TimeSpanCombo.h"
 #include "kernel/LidarApplication.h"
+#include "tests/Display/MainWindowFixture.h"
 #include "tests/TestSupport.h"
 
 namespace OrlaqLidar {
@@ -34,34 +34,17 @@ void Key(QWidget* w, int key, const QString& text = QString()) {
   QApplication::sendEvent(w, &press);
 }
 
-class AppConfigFrmTest : public OrlaqLidar::Test::TSimulatedTime {
+using namespace OrlaqLidar::Test;
+
+// Reader mode, the window up; the settings kept in a file, to read back what
+// the dialog saved.
+class AppConfigFrmTest : public TMainWindowFixture {
  protected:
-  static void SetUpTestSuite() {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    static int argc = 1;
-    static char name[] = "AppConfigFrmTest";
-    static char* argv[] = {name, nullptr};
-    if (!QApplication::instance()) new QApplication(argc, argv);
-  }
-  AppConfigFrmTest() {
-    dir.WriteFile("LidConf/Mini.ini",
-                  "[General]\nName=Mini\n[Instruments]\n[ChannelGroup1]\nGroupID=1\nHeatingTime=0\n"
-                  "[Channel1]\nRecordID=1\nGroupID=1\nName=532 P\nUSB=DEV P\nDoorsCount=16\nDoorsByte=4\n");
-    auto store = std::make_unique<TIniFile>(settings);
-    store->WriteString("Skyvane", "ConfigFolder", (dir / "LidConf").string());
-    store->WriteString("Skyvane", "DataFolder", (dir / "LidData").string());
-    store->WriteString("Skyvane", "CurrentInstrument", "Mini.ini");
-    app = TLidarApplication::GetInstance();
-    app->SetStore(std::move(store));
+  AppConfigFrmTest()
+      : TMainWindowFixture({.Definition = kMiniReaderDefinition, .SettingsFile = true}) {
     app->Init(false);
     window = std::make_unique<TMainFrm>(*app);
     window->StartUp();
-  }
-  ~AppConfigFrmTest() override {
-    window->CloseDown();
-    window.reset();
-    app->Exit();
-    TLidarApplication::DestroyInstance();
   }
   // Runs f on the dialog once it is shown modally; closes it if f did not.
   template <class F>
@@ -73,11 +56,6 @@ class AppConfigFrmTest : public OrlaqLidar::Test::TSimulatedTime {
       if (dlg->isVisible()) dlg->reject();
     });
   }
-
-  OrlaqLidar::Test::TTempDir dir;
-  std::string settings = (dir / "Skyvane.ini").string();
-  TLidarApplication* app = nullptr;
-  std::unique_ptr<TMainFrm> window;
 };
 
 TEST_F(AppConfigFrmTest, OkStoresCheckedValuesSavesThemAndTheWindowAppliesThem) {

@@ -8,7 +8,6 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QListWidget>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -22,12 +21,10 @@
 #include "Display/PolarCalibFrm.h"
 #include "Display/ProfileView.h"
 #include "Export/ExportSession.h"
-#include "Platform/FakeSocketFactory.h"
-#include "Platform/FakeUsbDriver.h"
 #include "kernel/LidarApplication.h"
 #include "kernel/files/LidFileAccess.h"
+#include "tests/Display/MainWindowFixture.h"
 #include "tests/TestSupport.h"
-#include "tests/kernel/FakeInstrument.h"
 
 namespace OrlaqLidar {
 namespace {
@@ -41,40 +38,15 @@ std::vector<std::string> Lines(const fs::path& path) {
   return lines;
 }
 
-class CalibrationFrmTest : public OrlaqLidar::Test::TSimulatedTime {
- protected:
-  static void SetUpTestSuite() {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    static int argc = 1;
-    static char name[] = "CalibrationFrmTest";
-    static char* argv[] = {name, nullptr};
-    if (!QApplication::instance()) new QApplication(argc, argv);
-  }
+using namespace OrlaqLidar::Test;
 
-  CalibrationFrmTest() : services_(TServices{&Clock, &Loop, &Prompt, &usb, &sockets}) {
+class CalibrationFrmTest : public TMainWindowFixture {
+ protected:
+  // Channel 1 with the gate length that the afterpulse smoothing depends on.
+  CalibrationFrmTest()
+      : TMainWindowFixture({.Definition = kMiniGroup + kMiniChannelP + "DoorsTime=5e-9\n" + kMiniChannelS}) {
     for (const char* dev : {"DEV P", "DEV S"}) instrument.shotBytes[usb.AddDevice(dev, "A1")] = 64;
-    dir.WriteFile("LidConf/Mini.ini",
-                  "[General]\nName=Mini\n[Instruments]\n[ChannelGroup1]\nGroupID=1\nHeatingTime=0\n"
-                  "[Channel1]\nRecordID=1\nGroupID=1\nName=532 P\nUSB=DEV P\nHasLaserCmd=2\nDoorsCount=16\n"
-                  "DoorsByte=4\nDoorsTime=5e-9\n"
-                  "[Channel2]\nRecordID=2\nGroupID=1\nName=532 S\nUSB=DEV S\nDoorsCount=16\nDoorsByte=4\n");
-    auto store = std::make_unique<TIniFile>();
-    store->WriteString("Skyvane", "ConfigFolder", (dir / "LidConf").string());
-    store->WriteString("Skyvane", "DataFolder", (dir / "LidData").string());
-    store->WriteString("Skyvane", "CurrentInstrument", "Mini.ini");
-    app = TLidarApplication::GetInstance();
-    app->SetStore(std::move(store));
     app->SetAutoExportFactory(OrlaqExport::TExportSession::AutoExportFactory());
-  }
-  ~CalibrationFrmTest() override {
-    if (window) window->CloseDown();
-    window.reset();
-    app->Exit();
-    TLidarApplication::DestroyInstance();
-    Loop.ProcessPosted();
-  }
-  void Run(int ms) {
-    for (int t = 0; t < ms; t += 100) Loop.AdvanceMs(100);
   }
   // Acquisition with the laser on, events of the source collected.
   void LaserOn() {
@@ -97,13 +69,6 @@ class CalibrationFrmTest : public OrlaqLidar::Test::TSimulatedTime {
     return child;
   }
 
-  OrlaqLidar::Test::TTempDir dir;
-  TFakeUsbDriver usb;
-  TFakeSocketFactory sockets;
-  TScopedServices services_;
-  OrlaqLidar::Test::TFakeInstrument instrument{usb};
-  TLidarApplication* app = nullptr;
-  std::unique_ptr<TMainFrm> window;
   std::vector<std::string> events;
 };
 

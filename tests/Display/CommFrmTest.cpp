@@ -8,7 +8,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
 
@@ -16,60 +15,25 @@
 #include "Common/IniFile.h"
 #include "Display/MainFrm.h"
 #include "Display/MessageTraceFrm.h"
-#include "Platform/FakeSocketFactory.h"
-#include "Platform/FakeUsbDriver.h"
 #include "kernel/ErrorLogger.h"
 #include "kernel/LidarApplication.h"
+#include "tests/Display/MainWindowFixture.h"
 #include "tests/TestSupport.h"
-#include "tests/kernel/FakeInstrument.h"
 
 namespace OrlaqLidar {
 namespace {
 
 namespace fs = std::filesystem;
 
-class CommFrmTest : public OrlaqLidar::Test::TSimulatedTime {
+using namespace OrlaqLidar::Test;
+
+// A single channel, and a log folder of its own to find "CommLog.txt" in.
+class CommFrmTest : public TMainWindowFixture {
  protected:
-  static void SetUpTestSuite() {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    static int argc = 1;
-    static char name[] = "CommFrmTest";
-    static char* argv[] = {name, nullptr};
-    if (!QApplication::instance()) new QApplication(argc, argv);
-  }
-
-  CommFrmTest() : services_(TServices{&Clock, &Loop, &Prompt, &usb, &sockets}) {
+  CommFrmTest() : TMainWindowFixture({.Definition = kMiniGroup + kMiniChannelP}) {
     instrument.shotBytes[usb.AddDevice("DEV P", "A1")] = 64;
-    dir.WriteFile("LidConf/Mini.ini",
-                  "[General]\nName=Mini\n[Instruments]\n[ChannelGroup1]\nGroupID=1\nHeatingTime=0\n"
-                  "[Channel1]\nRecordID=1\nGroupID=1\nName=532 P\nUSB=DEV P\nHasLaserCmd=2\nDoorsCount=16\n"
-                  "DoorsByte=4\n");
-    auto store = std::make_unique<TIniFile>();
-    store->WriteString("Skyvane", "ConfigFolder", (dir / "LidConf").string());
-    store->WriteString("Skyvane", "DataFolder", (dir / "LidData").string());
-    store->WriteString("Skyvane", "LogFolder", (dir / "Logs/Station").string());
-    store->WriteString("Skyvane", "CurrentInstrument", "Mini.ini");
-    app = TLidarApplication::GetInstance();
-    app->SetStore(std::move(store));
+    app->Store().WriteString("Skyvane", "LogFolder", (dir / "Logs/Station").string());
   }
-  ~CommFrmTest() override {
-    if (window) window->CloseDown();
-    window.reset();
-    app->Exit();
-    TLidarApplication::DestroyInstance();
-    Loop.ProcessPosted();
-  }
-  void Run(int ms) {
-    for (int t = 0; t < ms; t += 100) Loop.AdvanceMs(100);
-  }
-
-  OrlaqLidar::Test::TTempDir dir;
-  TFakeUsbDriver usb;
-  TFakeSocketFactory sockets;
-  TScopedServices services_;
-  OrlaqLidar::Test::TFakeInstrument instrument{usb};
-  TLidarApplication* app = nullptr;
-  std::unique_ptr<TMainFrm> window;
 };
 
 TEST_F(CommFrmTest, InstrumentTracesAreShownOnceCheckedAndLoggedAndMessagesPopUpTheirWindow) {

@@ -12,7 +12,6 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTimer>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -20,45 +19,24 @@
 #include "Display/CalibrationUnzip.h"
 #include "Display/MainFrm.h"
 #include "kernel/LidarApplication.h"
+#include "tests/Display/MainWindowFixture.h"
 #include "tests/TestSupport.h"
 
 namespace OrlaqLidar {
 namespace {
 
-class LidarSetupFrmTest : public OrlaqLidar::Test::TSimulatedTime {
+using namespace OrlaqLidar::Test;
+
+// Reader mode, the window up; the settings kept in a file, to read back what
+// the dialog saved.
+class LidarSetupFrmTest : public TMainWindowFixture {
  protected:
-  static void SetUpTestSuite() {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    static int argc = 1;
-    static char name[] = "LidarSetupFrmTest";
-    static char* argv[] = {name, nullptr};
-    if (!QApplication::instance()) new QApplication(argc, argv);
-  }
-  LidarSetupFrmTest() {
-    dir.WriteFile("LidConf/Mini.ini",
-                  "[General]\nName=Mini\n[Instruments]\n[ChannelGroup1]\nGroupID=1\nHeatingTime=0\n"
-                  "[Channel1]\nRecordID=1\nGroupID=1\nName=532 P\nUSB=DEV P\nDoorsCount=16\nDoorsByte=4\n");
-    auto store = std::make_unique<TIniFile>(settings);
-    store->WriteString("Skyvane", "ConfigFolder", (dir / "LidConf").string());
-    store->WriteString("Skyvane", "DataFolder", (dir / "LidData").string());
-    store->WriteString("Skyvane", "CurrentInstrument", "Mini.ini");
-    app = TLidarApplication::GetInstance();
-    app->SetStore(std::move(store));
+  LidarSetupFrmTest()
+      : TMainWindowFixture({.Definition = kMiniReaderDefinition, .SettingsFile = true}) {
     app->Init(false);
     window = std::make_unique<TMainFrm>(*app);
     window->StartUp();
   }
-  ~LidarSetupFrmTest() override {
-    window->CloseDown();
-    window.reset();
-    app->Exit();
-    TLidarApplication::DestroyInstance();
-  }
-
-  OrlaqLidar::Test::TTempDir dir;
-  std::string settings = (dir / "Skyvane.ini").string();
-  TLidarApplication* app = nullptr;
-  std::unique_ptr<TMainFrm> window;
 };
 
 TEST_F(LidarSetupFrmTest, OutOfRangeLatitudeIsRefusedThenValuesAreStoredAndTheAfterpulseCommandRuns) {

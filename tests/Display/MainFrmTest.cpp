@@ -9,7 +9,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QImage>
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
 
@@ -18,67 +17,28 @@
 #include "Display/ProfileView.h"
 #include "Export/ExportSession.h"
 #include "Display/QuickLookPanel.h"
-#include "Platform/FakeSocketFactory.h"
-#include "Platform/FakeUsbDriver.h"
 #include "kernel/LidarApplication.h"
+#include "tests/Display/MainWindowFixture.h"
 #include "tests/TestSupport.h"
-#include "tests/kernel/FakeInstrument.h"
 
 namespace OrlaqLidar {
 namespace {
 
 namespace fs = std::filesystem;
 
-class MainFrmTest : public OrlaqLidar::Test::TSimulatedTime {
+// Two channels, and the automatic export into a folder of its own.
+class MainFrmTest : public OrlaqLidar::Test::TMainWindowFixture {
  protected:
-  static void SetUpTestSuite() {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    static int argc = 1;
-    static char name[] = "MainFrmTest";
-    static char* argv[] = {name, nullptr};
-    // Kept to the end of the process, as Qt wants its application object.
-    if (!QApplication::instance()) new QApplication(argc, argv);
-  }
-
-  MainFrmTest() : services_(TServices{&Clock, &Loop, &Prompt, &usb, &sockets}) {
+  MainFrmTest() {
     for (const char* dev : {"DEV P", "DEV S"}) instrument.shotBytes[usb.AddDevice(dev, "A1")] = 64;
-    dir.WriteFile("LidConf/Mini.ini",
-                  "[General]\nName=Mini\n[Instruments]\n[ChannelGroup1]\nGroupID=1\nHeatingTime=0\n"
-                  "[Channel1]\nRecordID=1\nGroupID=1\nName=532 P\nUSB=DEV P\nHasLaserCmd=2\nDoorsCount=16\n"
-                  "DoorsByte=4\n"
-                  "[Channel2]\nRecordID=2\nGroupID=1\nName=532 S\nUSB=DEV S\nDoorsCount=16\nDoorsByte=4\n");
-    auto store = std::make_unique<TIniFile>();
-    store->WriteString("Skyvane", "ConfigFolder", (dir / "LidConf").string());
-    store->WriteString("Skyvane", "DataFolder", (dir / "LidData").string());
-    store->WriteString("Skyvane", "CurrentInstrument", "Mini.ini");
-    store->WriteString("Skyvane\\Export", "Folder", (dir / "auto").string());
-    app = TLidarApplication::GetInstance();
-    app->SetStore(std::move(store));
+    app->Store().WriteString("Skyvane\\Export", "Folder", (dir / "auto").string());
     app->SetAutoExportFactory(OrlaqExport::TExportSession::AutoExportFactory());
-  }
-  ~MainFrmTest() override {
-    if (window) window->CloseDown();
-    window.reset();
-    app->Exit();
-    TLidarApplication::DestroyInstance();
-    Loop.ProcessPosted();
-  }
-  void Run(int ms) {
-    for (int t = 0; t < ms; t += 100) Loop.AdvanceMs(100);
   }
   int FilledChannels() const {
     int n = 0;
     for (const auto* ch : window->Display()->Quicklook()->Channels()) n += ch->Slices().LastFilledColumn() >= 0;
     return n;
   }
-
-  OrlaqLidar::Test::TTempDir dir;
-  TFakeUsbDriver usb;
-  TFakeSocketFactory sockets;
-  TScopedServices services_;
-  OrlaqLidar::Test::TFakeInstrument instrument{usb};
-  TLidarApplication* app = nullptr;
-  std::unique_ptr<TMainFrm> window;
 };
 
 TEST_F(MainFrmTest, LiveProfilesReachTheQuicklookThenRecordedFilesAreReplayedInReaderMode) {

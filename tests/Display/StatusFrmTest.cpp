@@ -8,7 +8,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QTreeWidget>
-#include <cstdlib>
 #include <functional>
 #include <map>
 #include <memory>
@@ -16,11 +15,9 @@
 #include "Common/IniFile.h"
 #include "Display/MainFrm.h"
 #include "Display/StatusRows.h"
-#include "Platform/FakeSocketFactory.h"
-#include "Platform/FakeUsbDriver.h"
 #include "kernel/LidarApplication.h"
+#include "tests/Display/MainWindowFixture.h"
 #include "tests/TestSupport.h"
-#include "tests/kernel/FakeInstrument.h"
 
 namespace OrlaqLidar {
 namespace {
@@ -64,45 +61,19 @@ TEST(StatusRows, StatusesSharingANameKeepTheirOwnRowsAndErrorsLoseTheTopBit) {
   EXPECT_EQ(rows[2].Error, TStatusRows::Good);
 }
 
-class StatusFrmTest : public OrlaqLidar::Test::TSimulatedTime {
- protected:
-  static void SetUpTestSuite() {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    static int argc = 1;
-    static char name[] = "StatusFrmTest";
-    static char* argv[] = {name, nullptr};
-    // Kept to the end of the process, as Qt wants its application object.
-    if (!QApplication::instance()) new QApplication(argc, argv);
-  }
+using namespace OrlaqLidar::Test;
 
-  StatusFrmTest() : services_(TServices{&Clock, &Loop, &Prompt, &usb, &sockets}) {
+// The two lidar channels and a housekeeping monitor, each on its own device.
+class StatusFrmTest : public TMainWindowFixture {
+ protected:
+  StatusFrmTest()
+      : TMainWindowFixture({.Definition = kMiniDefinition +
+                                         "[Channel3]\nRecordID=10\nGroupID=1\nName=Housekeeping\nUSB=DEV M\n"
+                                         "Protocol=LIDAR_MONITOR\nCH1=NAME:T1,U:C\n"}) {
     p = usb.AddDevice("DEV P", "A1");
     instrument.shotBytes[p] = 64;
     instrument.shotBytes[usb.AddDevice("DEV S", "A2")] = 64;
     instrument.monitors.insert(usb.AddDevice("DEV M", "A3"));
-    dir.WriteFile("LidConf/Mini.ini",
-                  "[General]\nName=Mini\n[Instruments]\n[ChannelGroup1]\nGroupID=1\nHeatingTime=0\n"
-                  "[Channel1]\nRecordID=1\nGroupID=1\nName=532 P\nUSB=DEV P\nHasLaserCmd=2\nDoorsCount=16\n"
-                  "DoorsByte=4\n"
-                  "[Channel2]\nRecordID=2\nGroupID=1\nName=532 S\nUSB=DEV S\nDoorsCount=16\nDoorsByte=4\n"
-                  "[Channel3]\nRecordID=10\nGroupID=1\nName=Housekeeping\nUSB=DEV M\nProtocol=LIDAR_MONITOR\n"
-                  "CH1=NAME:T1,U:C\n");
-    auto store = std::make_unique<TIniFile>();
-    store->WriteString("Skyvane", "ConfigFolder", (dir / "LidConf").string());
-    store->WriteString("Skyvane", "DataFolder", (dir / "LidData").string());
-    store->WriteString("Skyvane", "CurrentInstrument", "Mini.ini");
-    app = TLidarApplication::GetInstance();
-    app->SetStore(std::move(store));
-  }
-  ~StatusFrmTest() override {
-    if (window) window->CloseDown();
-    window.reset();
-    app->Exit();
-    TLidarApplication::DestroyInstance();
-    Loop.ProcessPosted();
-  }
-  void Run(int ms) {
-    for (int t = 0; t < ms; t += 100) Loop.AdvanceMs(100);
   }
   // Each row by its path of names ("Lidar Acquisition/Lidar/Channel DEV P").
   std::map<std::string, QTreeWidgetItem*> Rows() const {
@@ -120,14 +91,7 @@ class StatusFrmTest : public OrlaqLidar::Test::TSimulatedTime {
   }
   static int Image(QTreeWidgetItem* item, int column) { return TStatusFrm::ImageOf(item, column); }
 
-  OrlaqLidar::Test::TTempDir dir;
-  TFakeUsbDriver usb;
-  TFakeSocketFactory sockets;
-  TScopedServices services_;
-  OrlaqLidar::Test::TFakeInstrument instrument{usb};
-  int p = 0;
-  TLidarApplication* app = nullptr;
-  std::unique_ptr<TMainFrm> window;
+  int p = 0;  // the device unplugged and plugged in again
 };
 
 TEST_F(StatusFrmTest, ListsEveryChannelLinkAndProtocolAndFollowsAnUnpluggedDevice) {
