@@ -39,11 +39,6 @@ size_t Blocks(const fs::path& file, bool& endMark) {
   return blocks;
 }
 
-double SecondsToFullHour() {
-  const TDateTime now = SystemNowUTC();
-  return 3600.0 - std::fmod((now - std::floor(now)) * SecondsPerDay, 3600.0);
-}
-
 class DamagedRecordingTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(fs::exists(exe_)) << exe_ << " is not built"; }
@@ -54,7 +49,7 @@ class DamagedRecordingTest : public ::testing::Test {
 
 TEST_F(DamagedRecordingTest, TheHoursFileDamagedOrInTheWayCostsNoRecordUnseen) {
   // Every run must record into the same hourly file.
-  if (SecondsToFullHour() < 90) GTEST_SKIP() << "too close to the next full hour";
+  OrlaqLidar::Test::WaitForRoomInTheHour(90);
   const fs::path model = runs_.QuickDefinition();
   const std::vector<std::string> args = {"-SIMULATE", "-HEADLESS", "-MODEL", model.string()};
   auto withDuration = [&](const char* d) {

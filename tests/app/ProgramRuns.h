@@ -8,16 +8,27 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <fstream>
 #include <regex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "Common/DateTime.h"
 #include "Common/FileUtils.h"
 #include "tests/TestSupport.h"
 
 namespace OrlaqLidar::Test {
+
+// The recorder starts a new file at every full UTC hour: a test whose runs
+// must share one hourly file, started with less than `seconds` of the hour
+// left, waits for the next hour instead of being left out.
+inline void WaitForRoomInTheHour(double seconds) {
+  const TDateTime now = SystemNowUTC();
+  const double left = 3600.0 - std::fmod((now - std::floor(now)) * SecondsPerDay, 3600.0);
+  if (left < seconds) std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<long>(left * 1000) + 1500));
+}
 
 struct TRun {
   int ExitCode = -1;  // -1: killed or did not end in time

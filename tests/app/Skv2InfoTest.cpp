@@ -21,7 +21,7 @@ class Skv2InfoTest : public OrlaqLidar::Test::TSimulatedTime {
  protected:
   void SetUp() override {
     tool_ = OrlaqLidar::Test::BinDir() / "skv2-info";
-    if (!fs::exists(tool_)) GTEST_SKIP() << "skv2-info not built";
+    ASSERT_TRUE(fs::exists(tool_)) << tool_ << " not built";
   }
 
   void WriteFile(const fs::path& path) {
