@@ -15,10 +15,6 @@ TEditFieldGuard::TEditFieldGuard(QLineEdit* edit, TFieldKind kind, double initia
   connect(edit_, &QLineEdit::textEdited, this, [this] { Show(checker_.Check(edit_->text().toStdString())); });
 }
 
-void TEditFieldGuard::SetRange(double minimum, double maximum) {
-  checker_ = TEditFieldChecker(checker_.Kind(), minimum, maximum);
-}
-
 void TEditFieldGuard::SetValue(double v) {
   edit_->setText(checker_.Kind() == TFieldKind::Whole ? QString::number(std::llround(v))
                                                        : QString::fromStdString(FormatFloat(v)));

@@ -24,7 +24,6 @@ class TEditFieldGuard : public QObject {
   int IntValue() const;
   void SetValue(double v);
   QLineEdit* Edit() const { return edit_; }
-  void SetRange(double minimum, double maximum);
 
  private:
   void Show(const TFieldCheck& check);
