@@ -4,6 +4,9 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+
+#include <fmt/format.h>
 
 namespace OrlaqExport {
 
@@ -12,36 +15,46 @@ using namespace OrlaqLidar;
 size_t ShortFloatChars(double v, char* out) {
   // A negative zero (a zero raw value times a negative factor) reads as 0.
   const float f = v == 0 ? 0.0f : static_cast<float>(v);
-  char sci[32];
-  char* end = std::to_chars(sci, sci + sizeof sci, f, std::chars_format::scientific).ptr;
-  const size_t length = static_cast<size_t>(end - sci);
-  const char* e = std::find(sci, end, 'e');
-  if (!std::isfinite(f) || e == end) return static_cast<size_t>(std::copy(sci, end, out) - out);
-  // The shortest digits come as "-d.ddde+XX"; write them as the general
-  // form does: plain notation for exponents -4 to 8, else scientific.
-  int exponent = 0;
-  std::from_chars(e + (e[1] == '+' ? 2 : 1), end, exponent);
-  if (exponent < -4 || exponent >= 9) return static_cast<size_t>(std::copy(sci, sci + length, out) - out);
-  const bool negative = sci[0] == '-';
-  char digits[16];
-  size_t count = 0;
-  for (const char* p = sci + (negative ? 1 : 0); p < e; ++p)
-    if (*p != '.') digits[count++] = *p;
+  if (!std::isfinite(f)) return static_cast<size_t>(std::to_chars(out, out + ShortFloatSize, f).ptr - out);
   char* o = out;
-  if (negative) *o++ = '-';
-  const size_t whole = static_cast<size_t>(exponent) + 1;
-  if (exponent < 0) {
+  if (f == 0) {
+    *o++ = '0';
+    return 1;
+  }
+  if (std::signbit(f)) *o++ = '-';
+  // The shortest digits that read back as the same float (at most 9),
+  // without trailing zeros: the export's hottest path, a day holds millions.
+  const auto decimal = fmt::detail::dragonbox::to_decimal(std::fabs(f));
+  char digits[10];
+  char* first = digits + sizeof digits;
+  for (uint32_t s = decimal.significand; s != 0; s /= 10) *--first = static_cast<char>('0' + s % 10);
+  const int count = static_cast<int>(digits + sizeof digits - first);
+  const int exponent = decimal.exponent + count - 1;
+  if (exponent < -4 || exponent >= 9) {
+    // Scientific, as "d.ddde+XX" with at least two exponent digits.
+    *o++ = first[0];
+    if (count > 1) {
+      *o++ = '.';
+      o = std::copy(first + 1, first + count, o);
+    }
+    *o++ = 'e';
+    *o++ = exponent < 0 ? '-' : '+';
+    // Single precision stays within e-45 and e+38.
+    const int magnitude = std::abs(exponent);
+    *o++ = static_cast<char>('0' + magnitude / 10);
+    *o++ = static_cast<char>('0' + magnitude % 10);
+  } else if (exponent < 0) {
     *o++ = '0';
     *o++ = '.';
     o = std::fill_n(o, -exponent - 1, '0');
-    o = std::copy(digits, digits + count, o);
-  } else if (count <= whole) {
-    o = std::copy(digits, digits + count, o);
-    o = std::fill_n(o, whole - count, '0');
+    o = std::copy(first, first + count, o);
+  } else if (count <= exponent + 1) {
+    o = std::copy(first, first + count, o);
+    o = std::fill_n(o, exponent + 1 - count, '0');
   } else {
-    o = std::copy(digits, digits + whole, o);
+    o = std::copy(first, first + exponent + 1, o);
     *o++ = '.';
-    o = std::copy(digits + whole, digits + count, o);
+    o = std::copy(first + exponent + 1, first + count, o);
   }
   return static_cast<size_t>(o - out);
 }
@@ -108,7 +121,12 @@ std::string QuoteColumn(std::string_view column, char delimiter) {
 }
 
 TTextLine::TTextLine(std::string_view tag, char delimiter, uint8_t dateFormat)
-    : line_(tag), delimiter_(delimiter), dateFormat_(dateFormat) {}
+    : line_(tag),
+      delimiter_(delimiter),
+      dateFormat_(dateFormat),
+      // A number holds digits, sign, point, exponent, "inf" or "nan": with
+      // any other delimiter it never needs quotes.
+      numbersMayNeedQuotes_(std::string_view("0123456789+-.eEinfa").find(delimiter) != std::string_view::npos) {}
 
 TTextLine& TTextLine::Text(std::string_view column) {
   line_ += delimiter_;
@@ -123,7 +141,11 @@ TTextLine& TTextLine::Text(std::string_view column) {
 TTextLine& TTextLine::Int(long long value) { return Text(std::to_string(value)); }
 TTextLine& TTextLine::Short(double value) {
   char buf[ShortFloatSize];
-  return Text(std::string_view(buf, ShortFloatChars(value, buf)));
+  const std::string_view number(buf, ShortFloatChars(value, buf));
+  if (numbersMayNeedQuotes_) return Text(number);
+  line_ += delimiter_;
+  line_ += number;
+  return *this;
 }
 TTextLine& TTextLine::Long(double value) { return Text(LongFloat(value)); }
 TTextLine& TTextLine::Date(TDateTime t) { return Text(ExportDate(t, dateFormat_)); }

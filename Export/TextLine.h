@@ -51,6 +51,7 @@ class TTextLine {
   std::string line_;
   char delimiter_;
   uint8_t dateFormat_;
+  bool numbersMayNeedQuotes_;
 };
 
 }  // namespace OrlaqExport
