@@ -30,6 +30,9 @@ void THeadlessReplay::RequestStop() { stopRequested = true; }
 size_t THeadlessReplay::Load(const std::vector<std::string>& files) {
   replay_.ClearFiles();
   replay_.Rewind();
+  // Every file is read once from its start: indexed on the way, not in a
+  // pass of its own.
+  replay_.SetIndexWhileReading(true);
   for (const std::string& name : files) {
     if (!replay_.AddFile(name)) {
       ++refused_;
@@ -39,10 +42,10 @@ size_t THeadlessReplay::Load(const std::vector<std::string>& files) {
            << std::endl;
       continue;
     }
-    // The index stopped short of an end mark: a recording cut by a crash.
+    // No end mark closing the file: a recording cut by a crash.
     for (size_t i = 0; i < replay_.FileCount(); ++i) {
       const TLidFileAccess& file = replay_.File(i);
-      if (file.FileName() == name && !file.EndMarkReached())
+      if (file.FileName() == name && !file.EndMarkAtEnd())
         err_ << "skyvane: " << name << ": truncated recording, replayed up to its last whole block" << std::endl;
     }
   }
@@ -83,7 +86,7 @@ bool THeadlessReplay::Replay() {
       lastRate = now;
       if (progressLines && now - lastPrint >= (interactive_ ? 1000u : 10000u)) {
         lastPrint = now;
-        // The rest of the recordings' time span at the pace so far.
+        // The rest of the recordings' data at the pace so far.
         const double done = Progress();
         const double left = done > 0.001 ? static_cast<double>(now - start) / 1000.0 * (1 - done) / done : -1;
         PrintStatus(rate, left);
@@ -91,6 +94,14 @@ bool THeadlessReplay::Replay() {
     }
     completed = !stopRequested;
     if (!completed) replay_.Stop();
+  }
+  // Closed by an end mark, yet the reading stopped short of it: a damaged
+  // block (its position is in the message log).
+  for (size_t i = 0; completed && i < replay_.FileCount(); ++i) {
+    const TLidFileAccess& file = replay_.File(i);
+    if (file.EndMarkAtEnd() && !file.EndMarkReached())
+      err_ << "skyvane: " << file.FileName().string() << ": damaged recording, replayed up to the damaged block"
+           << std::endl;
   }
   const uint64_t elapsed = std::max<uint64_t>(Tick() - start, 1);
   if (quiet_) return completed;
@@ -104,16 +115,18 @@ bool THeadlessReplay::Replay() {
 }
 
 double THeadlessReplay::Progress() const {
+  // By bytes: a file not read yet is indexed up to its first block only.
   double total = 0, done = 0;
   const int current = replay_.CurrentIndex();
   for (size_t i = 0; i < replay_.FileCount(); ++i) {
     const TLidFileAccess& file = replay_.File(i);
-    const double span = std::max(file.LastIndexTime() - file.FirstIndexTime(), 0.0);
-    total += span;
+    const uint64_t start = file.DataStart();
+    const double size = file.EndOfData() > start ? static_cast<double>(file.EndOfData() - start) : 0.0;
+    total += size;
     if (current >= 0 && static_cast<int>(i) < current)
-      done += span;
-    else if (static_cast<int>(i) == current && lastTime_ > file.FirstIndexTime())
-      done += std::min(lastTime_ - file.FirstIndexTime(), span);
+      done += size;
+    else if (static_cast<int>(i) == current && file.IsOpen() && file.Position() > start)
+      done += std::min(static_cast<double>(file.Position() - start), size);
   }
   return total > 0 ? std::clamp(done / total, 0.0, 1.0) : 0;
 }

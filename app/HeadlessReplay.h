@@ -38,7 +38,7 @@ class THeadlessReplay {
   // "<time of the last block> | files <done>/<named> | blocks <n> | <r> blocks/s[ | <t> left] | <state>"
   // secondsLeft < 0: not known yet.
   std::string StatusLine(double blocksPerSecond, double secondsLeft = -1) const;
-  // Share of the loaded recordings' time span replayed, 0..1.
+  // Share of the loaded recordings' data replayed, 0..1.
   double Progress() const;
 
  private:

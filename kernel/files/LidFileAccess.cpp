@@ -949,7 +949,9 @@ int TLidFileAccess::ReadBlocks(int maxBlocks, TDateTime stopTime) {
         payload_.clear();
         payload_.shrink_to_fit();
       }
-      if (!indexComplete_) index_.push_back({time, start, channel, tag});
+      // A block indexed already (read again) is not indexed twice.
+      if (!indexComplete_ && (index_.empty() || start > index_.back().Position))
+        index_.push_back({time, start, channel, tag});
       ++count;
     }
   } catch (const TLidFileStream::EError& e) {
@@ -967,7 +969,11 @@ int TLidFileAccess::ReadBlocks(int maxBlocks, TDateTime stopTime) {
   return count;
 }
 
-int TLidFileAccess::MakeIndex() {
+int TLidFileAccess::MakeIndex() { return Index(IndexBlocksPerCall, true); }
+
+int TLidFileAccess::IndexFirstBlock() { return Index(1, false); }
+
+int TLidFileAccess::Index(int blocksPerCall, bool whole) {
   index_.clear();
   indexComplete_ = false;
   indexMode_ = true;
@@ -979,11 +985,14 @@ int TLidFileAccess::MakeIndex() {
     return rc;
   }
   Rewind();
-  while (ReadBlocks(IndexBlocksPerCall) >= IndexBlocksPerCall) {
+  while (ReadBlocks(blocksPerCall) >= blocksPerCall && whole) {
   }
+  // Complete unless the rest is left to the reading (an end reached on
+  // the way has completed it).
+  const bool complete = whole || indexComplete_;
   Close();
   indexMode_ = false;
-  indexComplete_ = true;
+  indexComplete_ = complete;
   return NoError;
 }
 

@@ -141,6 +141,11 @@ class TLidFileAccess {
   int DuplicateDescriptor() const { return stream_.DuplicateDescriptor(); }
 
   int MakeIndex();
+  // The index up to the first data block only (none for an empty
+  // recording), left open for reading to extend: for a reader that goes
+  // through the whole file once, which then indexes it on the way instead
+  // of in a pass of its own.
+  int IndexFirstBlock();
   void Rewind();
   // Reads up to maxBlocks data blocks from the current position, stopping
   // before the first block later than stopTime (when its day is not 0).
@@ -172,6 +177,8 @@ class TLidFileAccess {
   uint64_t Position() const { return stream_.Position(); }
   // Set when reading stopped at an end mark.
   bool EndMarkReached() const { return endMarkReached_; }
+  // Set when the last opening found the file closed by its end mark.
+  bool EndMarkAtEnd() const { return endMarkAtLimit_; }
   // What a strict check finds wrong in the header fields and the end mark
   // read so far, one text each; the reader itself tolerates these.
   std::vector<std::string> Faults() const;
@@ -234,6 +241,9 @@ class TLidFileAccess {
   // Bytes the reader may use: up to the end mark or the last whole block.
   uint64_t ReadLimit() const;
   TTag ReadTag();
+  // Indexes from the first data block, blocksPerCall a call: to the end
+  // when whole, else one call.
+  int Index(int blocksPerCall, bool whole);
   void Dispatch(const TTag& tag, int channel, const uint8_t* data, size_t size, TDateTime time);
 
   std::vector<IndexEntry> index_;

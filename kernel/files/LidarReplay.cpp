@@ -70,7 +70,7 @@ bool TLidarReplay::AddFile(const std::string& fileName) {
     if (SameFile(f->FileName(), fileName)) return true;
 
   auto file = std::make_unique<TLidFileAccess>(fileName, *Settings());
-  const int rc = file->MakeIndex();
+  const int rc = indexWhileReading_ ? file->IndexFirstBlock() : file->MakeIndex();
   if (rc < 0) {
     refusal_ = "not a readable recorded data file (" + TLidFileAccess::ErrorText(rc) + ")";
     return false;

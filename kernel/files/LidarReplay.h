@@ -38,6 +38,11 @@ class TLidarReplay : public TLidarManager {
   bool SetPower(bool on) override;
   std::string GetSerialNumber() override { return serialNumber_; }
 
+  // Files added from now on are indexed up to their first block only, the
+  // rest while they are read: for a run that reads every file once from
+  // start to end and never seeks, which then reads each file once.
+  void SetIndexWhileReading(bool on) { indexWhileReading_ = on; }
+
   void ClearFiles();
   // True when the file is loaded or was loaded already. When false,
   // RefusalReason says why.
@@ -80,6 +85,7 @@ class TLidarReplay : public TLidarManager {
   TDateTime stopTime_ = 0;
   TDateTime creationTime_;
   bool idleInstalled_ = false;
+  bool indexWhileReading_ = false;
   std::string refusal_;
 };
 

@@ -130,6 +130,38 @@ TEST_F(LidarReplayTest, FilesInAnyOrderAreReplayedByFirstRecordTimeEveryBlockOnc
   EXPECT_EQ(Seen, Join({a, b, c}));
 }
 
+TEST_F(LidarReplayTest, FilesIndexedWhileReadingAreSortedReadOnceAndEndWithTheWholeIndex) {
+  const auto a = Record("a.skv2", 0, 100);
+  const auto b = Record("b.skv2", 100, 230);
+  Record("empty.skv2", 0, 0);
+  const auto cut = Record("cut.skv2", 300, 310);
+  fs::resize_file(Dir / "cut.skv2", fs::file_size(Dir / "cut.skv2") - 16 - 10);
+  Replay.ClearFiles();
+  Replay.Rewind();
+  Replay.SetIndexWhileReading(true);
+  EXPECT_FALSE(Add("empty.skv2"));
+  for (const char* name : {"cut.skv2", "b.skv2", "a.skv2"}) ASSERT_TRUE(Add(name)) << name;
+  EXPECT_EQ(Replay.File(0).FileName(), Dir / "a.skv2");
+  EXPECT_EQ(Replay.File(0).IndexCount(), 1u);
+  EXPECT_TRUE(Replay.File(1).EndMarkAtEnd());
+  EXPECT_FALSE(Replay.File(2).EndMarkAtEnd());
+
+  RunToEnd();
+  EXPECT_EQ(Seen, Join({a, b, std::vector<TSeen>(cut.begin(), cut.end() - 1)}));
+  // Each block indexed once, as a pass of its own would have.
+  for (size_t i = 0; i < Replay.FileCount(); ++i) {
+    TLidFileAccess whole(Replay.File(i).FileName(), Settings);
+    ASSERT_EQ(whole.MakeIndex(), 0);
+    const auto& index = Replay.File(i).Index();
+    ASSERT_EQ(index.size(), whole.IndexCount()) << i;
+    for (size_t k = 0; k < index.size(); ++k) {
+      EXPECT_EQ(index[k].Position, whole.Index()[k].Position);
+      EXPECT_EQ(index[k].Time, whole.Index()[k].Time);
+    }
+  }
+  EXPECT_TRUE(Replay.File(1).EndMarkReached());
+}
+
 TEST_F(LidarReplayTest, AddedFilesFollowTheLoadedOnesInTheOrderGiven) {
   const auto a = Record("a.skv2", 0, 20);
   const auto b = Record("b.skv2", 100, 120);
