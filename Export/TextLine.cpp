@@ -1,16 +1,28 @@
 #include "Export/TextLine.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include <fmt/format.h>
 
 namespace OrlaqExport {
 
 using namespace OrlaqLidar;
+
+// "00", "01" ... "99": two digits a step halves the divisions.
+constexpr auto DigitPairs = [] {
+  std::array<char, 200> pairs{};
+  for (int i = 0; i < 100; ++i) {
+    pairs[2 * i] = static_cast<char>('0' + i / 10);
+    pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
+  }
+  return pairs;
+}();
 
 size_t ShortFloatChars(double v, char* out) {
   // A negative zero (a zero raw value times a negative factor) reads as 0.
@@ -25,36 +37,48 @@ size_t ShortFloatChars(double v, char* out) {
   // The shortest digits that read back as the same float (at most 9),
   // without trailing zeros: the export's hottest path, a day holds millions.
   const auto decimal = fmt::detail::dragonbox::to_decimal(std::fabs(f));
-  char digits[10];
-  char* first = digits + sizeof digits;
-  for (uint32_t s = decimal.significand; s != 0; s /= 10) *--first = static_cast<char>('0' + s % 10);
-  const int count = static_cast<int>(digits + sizeof digits - first);
+  // The digits end at digits + 16; the bytes behind them let every copy
+  // below move a fixed 16 bytes, of which the count needed is kept (out
+  // has room for the excess).
+  char digits[32] = {};
+  char* first = digits + 16;
+  uint32_t rest = decimal.significand;
+  for (; rest >= 100; rest /= 100) std::memcpy(first -= 2, &DigitPairs[2 * (rest % 100)], 2);
+  if (rest >= 10)
+    std::memcpy(first -= 2, &DigitPairs[2 * rest], 2);
+  else
+    *--first = static_cast<char>('0' + rest);
+  const int count = static_cast<int>(digits + 16 - first);
   const int exponent = decimal.exponent + count - 1;
   if (exponent < -4 || exponent >= 9) {
     // Scientific, as "d.ddde+XX" with at least two exponent digits.
     *o++ = first[0];
     if (count > 1) {
       *o++ = '.';
-      o = std::copy(first + 1, first + count, o);
+      std::memcpy(o, first + 1, 16);
+      o += count - 1;
     }
     *o++ = 'e';
     *o++ = exponent < 0 ? '-' : '+';
     // Single precision stays within e-45 and e+38.
-    const int magnitude = std::abs(exponent);
-    *o++ = static_cast<char>('0' + magnitude / 10);
-    *o++ = static_cast<char>('0' + magnitude % 10);
+    std::memcpy(o, &DigitPairs[2 * std::abs(exponent)], 2);
+    o += 2;
   } else if (exponent < 0) {
-    *o++ = '0';
-    *o++ = '.';
-    o = std::fill_n(o, -exponent - 1, '0');
-    o = std::copy(first, first + count, o);
+    std::memcpy(o, "0.000", 5);
+    o += 1 - exponent;
+    std::memcpy(o, first, 16);
+    o += count;
   } else if (count <= exponent + 1) {
-    o = std::copy(first, first + count, o);
-    o = std::fill_n(o, exponent + 1 - count, '0');
+    std::memcpy(o, first, 16);
+    o += count;
+    std::memset(o, '0', 8);
+    o += exponent + 1 - count;
   } else {
-    o = std::copy(first, first + exponent + 1, o);
-    *o++ = '.';
-    o = std::copy(first + exponent + 1, first + count, o);
+    std::memcpy(o, first, 16);
+    o += exponent + 1;
+    *o = '.';
+    std::memcpy(o + 1, first + exponent + 1, 16);
+    o += 1 + count - (exponent + 1);
   }
   return static_cast<size_t>(o - out);
 }
