@@ -55,6 +55,7 @@ bool TExportManager::Start(const TExportParameters* parameters) {
   }
   format_->SetArguments(arguments_.get());
   format_->SetFromRecording(source_ && source_->IsReplay());
+  format_->SetLinesBehind(linesBehind_);
   if (!format_->SetParameters(parameters)) {
     startError_ = format_->Refusal();
     Log("Export refused: " + startError_);
@@ -71,6 +72,10 @@ bool TExportManager::Start(const TExportParameters* parameters) {
 }
 
 std::string TExportManager::GetDescription() const { return format_ ? format_->GetDescription() : "no export"; }
+
+void TExportManager::Flush() {
+  if (format_) failures_ += format_->Flush();
+}
 
 void TExportManager::Failed(const char* text) {
   ++failures_;

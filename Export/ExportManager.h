@@ -44,6 +44,11 @@ class TExportManager {
   void OnRawData(int recordId, const uint8_t* data, int length, OrlaqLidar::TDateTime time);
   void OnEvent(int sourceId, const std::string& code, OrlaqLidar::TDateTime time, const std::string& comment);
 
+  // Before Start: a batch export, with no window to show the file in the
+  // meantime, may have its lines made on a second thread.
+  void SetLinesBehind(bool on) { linesBehind_ = on; }
+  // Writes every line still queued and counts those that failed.
+  void Flush();
   // Deliveries the format could not write; a batch run that lost any is
   // not a success.
   long long Failures() const { return failures_; }
@@ -59,6 +64,7 @@ class TExportManager {
   std::unique_ptr<OrlaqLidar::TDataManager> dataManager_;
   std::unique_ptr<TExportTemplate> format_;
   long long failures_ = 0;
+  bool linesBehind_ = false;
   std::string startError_;
 };
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <vector>
 
 #include "Export/ExportPattern.h"
 #include "Config/LidarConfig.h"
@@ -100,10 +101,23 @@ bool TTextExport::WriteProfile(const TProfile& handle) {
   line.Text(TProcessingSetup::ToCode(processings & ~TProcessingSetup::FlagAfterPulse));
   line.Int(afterPulse);
   const size_t gates = std::min(profile.Signal.size(), static_cast<size_t>(std::max(profile.DoorCount, 0)));
-  line.Reserve(64 + gates * 16);
-  for (size_t i = 0; i < gates; ++i) line.Short(profile.Signal[i]);
-  line.Short(profile.Background).Text("0");
-  return WriteLine(line);
+  const auto finish = [](TTextLine& line, const double* signal, size_t gates, double background) {
+    line.Reserve(64 + gates * 16);
+    for (size_t i = 0; i < gates; ++i) line.Short(signal[i]);
+    line.Short(background).Text("0");
+  };
+  if (!behind_) {
+    finish(line, profile.Signal.data(), gates, profile.Background);
+    return WriteLine(line);
+  }
+  // The gates are made into text on the second thread from a copy.
+  behind_->Make([finish, line, signal = std::vector<double>(profile.Signal.begin(), profile.Signal.begin() + gates),
+                 background = profile.Background]() mutable {
+    finish(line, signal.data(), signal.size(), background);
+    return line.Finish();
+  });
+  TakeLines(false);
+  return true;
 }
 
 bool TTextExport::WriteEvent(const TLidarEvent& event) {
@@ -137,6 +151,8 @@ bool TTextExport::PrepareFile() {
   std::string origin;
   // File names differ by case on this system: compared as they are.
   if (name != fileName_ || !file_.IsOpen()) {
+    // Lines still queued belong to the file they were made for.
+    TakeLines(true);
     file_.Close();
     fileName_.clear();
     if (!fs::exists(name, ec)) {
@@ -172,6 +188,7 @@ bool TTextExport::PrepareFile() {
   }
 
   if (definitionsPending_ || calibrationsPending_) {
+    TakeLines(true);
     // The block goes in as one write: a failure leaves none of it behind
     // and the next write tries it again.
     std::string block;
@@ -189,13 +206,44 @@ bool TTextExport::PrepareFile() {
 }
 
 bool TTextExport::WriteLine(const TTextLine& line) {
+  if (!behind_ || behind_->Empty()) return Append(line.Finish());
+  // Behind the lines still being made.
+  behind_->Add(line.Finish());
+  TakeLines(false);
+  return true;
+}
+
+bool TTextExport::Append(std::string_view text) {
   std::string origin;
-  if (file_.Append(line.Finish(), origin)) return true;
+  if (file_.Append(text, origin)) return true;
   Log("Can't write export file <" + fileName_ + ">" + origin);
   return false;
 }
 
+void TTextExport::SetLinesBehind(bool on) {
+  TakeLines(true);
+  behind_ = on ? std::make_unique<TOrderedLines>() : nullptr;
+}
+
+void TTextExport::TakeLines(bool all) {
+  // A few lines queued keep the second thread busy; more would only hold
+  // memory. They stay queued until the queue is full or the file changes.
+  constexpr size_t MaxQueued = 8;
+  if (!behind_) return;
+  behind_->Take(all ? 0 : MaxQueued, [this](std::string&& text) {
+    if (!Append(text)) ++lateFailures_;
+  });
+}
+
+long long TTextExport::Flush() {
+  TakeLines(true);
+  const long long failures = lateFailures_;
+  lateFailures_ = 0;
+  return failures;
+}
+
 bool TTextExport::Close() {
+  TakeLines(true);
   file_.Close();
   fileName_.clear();
   definitionsPending_ = false;

@@ -3,10 +3,13 @@
 // the file-name pattern. A file starts with a comment header (only when it
 // was empty), then a definition block (at every opening), then the record
 // lines; existing files are continued.
+#include <memory>
 #include <string>
+#include <string_view>
 
 #include "Export/ExportFile.h"
 #include "Export/ExportTemplate.h"
+#include "Export/OrderedLines.h"
 #include "Export/TextLine.h"
 
 namespace OrlaqExport {
@@ -28,6 +31,8 @@ class TTextExport : public TExportTemplate {
   bool WriteProfile(const OrlaqLidar::TProfile& profile) override;
   bool WriteEvent(const OrlaqLidar::TLidarEvent& event) override;
   bool PrepareFile() override;
+  void SetLinesBehind(bool on) override;
+  long long Flush() override;
   bool Close() override;
   // The open file's name, or empty.
   std::string GetDescription() const override { return file_.IsOpen() ? fileName_ : std::string(); }
@@ -38,10 +43,16 @@ class TTextExport : public TExportTemplate {
   std::string Definitions() const;
   std::string Calibrations() const;
   bool WriteLine(const TTextLine& line);
+  bool Append(std::string_view text);
+  // Appends the lines made by now and, with all, every queued line.
+  void TakeLines(bool all);
   // The export file for the newest data time; empty without settings.
   std::string CurrentFileName() const;
 
   TExportFile file_;
+  // Lines made behind (a batch export); null when made in place.
+  std::unique_ptr<TOrderedLines> behind_;
+  long long lateFailures_ = 0;
   std::string fileName_;
   bool definitionsPending_ = false;
   bool calibrationsPending_ = false;

@@ -107,12 +107,14 @@ int TBatchMode::Export() {
   if (exportWanted_) {
     if (const int refused = PrepareExport(); refused < 0) return refused;
     session = std::make_unique<OrlaqExport::TExportSession>(settings_, app_.Config, *replay);
+    session->Manager().SetLinesBehind(true);
     if (!session->Start()) return Refuse(session->Manager().StartError()), -3;
   }
   THeadlessReplay reader(*replay, err_, err_, progress_);
   reader.SetOutput(false, app_.Options.Quiet);
   replay->Rewind();
   const bool completed = reader.Replay();
+  if (session) session->Manager().Flush();
   const long long failures = session ? session->Manager().Failures() : 0;
   if (failures) Refuse(std::to_string(failures) + " profile(s), record(s) or event(s) could not be exported");
   return completed && failures == 0 ? 0 : -3;

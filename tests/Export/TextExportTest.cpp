@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include <clocale>
 #include <fstream>
 #include <locale>
+#include <map>
 #include <sstream>
 
 #include "Config/LidarConfig.h"
@@ -189,6 +192,33 @@ TEST_F(TextExport, ASliceChangeOpensTheNextFileWithItsOwnDefinitions) {
     EXPECT_EQ(CountLines(text, "FILEV"), 1) << slice;
     EXPECT_EQ(CountLines(text, "DP,"), profiles) << slice;
   }
+}
+
+TEST_F(TextExport, LinesMadeBehindReachTheFilesInTheSameOrderAndBytes) {
+  Config.LogMonitoring = true;
+  const double values[] = {21.5, 12};
+  std::map<std::string, std::string> files[2];
+  for (const bool behind : {false, true}) {
+    Config.Folder = (Dir / (behind ? "behind" : "inplace")).string();
+    TTextExport e;
+    Start(e);
+    e.SetLinesBehind(behind);
+    // Profiles, monitoring and events across three slices.
+    for (int minute = 0; minute < 25; ++minute) {
+      const TDateTime t = EncodeDateTime(2014, 3, 5, 3, minute, 0);
+      Managed->Signal[1] = minute;
+      EXPECT_TRUE(e.WriteProfile(Profile(t)));
+      EXPECT_TRUE(e.WriteRawData(20, t, reinterpret_cast<const uint8_t*>(values), sizeof values));
+      if (minute % 7 == 0) {
+        EXPECT_TRUE(e.WriteEvent(TLidarEvent(t, 0, "USN", "note")));
+      }
+    }
+    EXPECT_EQ(e.Flush(), 0);
+    for (const auto& f : fs::directory_iterator(Config.Folder))
+      files[behind][f.path().filename().string()] = ReadAll(f.path());
+  }
+  ASSERT_EQ(files[0].size(), 3u);
+  EXPECT_EQ(files[1], files[0]);
 }
 
 TEST_F(TextExport, MonitoringAndInsLinesOnlyWithLogMonitoring) {

@@ -1,0 +1,55 @@
+#include "Export/OrderedLines.h"
+
+namespace OrlaqExport {
+
+TOrderedLines::~TOrderedLines() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+    jobs_.clear();
+  }
+  wake_.notify_one();
+  if (worker_.joinable()) worker_.join();
+}
+
+void TOrderedLines::Make(std::function<std::string()> make) {
+  std::packaged_task<std::string()> job(std::move(make));
+  lines_.push_back(job.get_future());
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    jobs_.push_back(std::move(job));
+  }
+  // Started with the first line: an export that never queues one costs no thread.
+  if (!worker_.joinable()) worker_ = std::thread([this] { Work(); });
+  wake_.notify_one();
+}
+
+void TOrderedLines::Add(std::string line) {
+  std::promise<std::string> made;
+  made.set_value(std::move(line));
+  lines_.push_back(made.get_future());
+}
+
+void TOrderedLines::Take(size_t keep, const std::function<void(std::string&&)>& sink) {
+  while (lines_.size() > keep) {
+    std::string line = lines_.front().get();
+    lines_.pop_front();
+    sink(std::move(line));
+  }
+}
+
+void TOrderedLines::Work() {
+  for (;;) {
+    std::packaged_task<std::string()> job;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+      if (stopping_) return;
+      job = std::move(jobs_.front());
+      jobs_.pop_front();
+    }
+    job();
+  }
+}
+
+}  // namespace OrlaqExport
