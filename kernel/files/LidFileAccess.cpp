@@ -931,6 +931,10 @@ int TLidFileAccess::ReadBlocks(int maxBlocks, TDateTime stopTime) {
       }
       const int channel = stream_.ReadU8();
       const size_t size = length - DataBlockOverhead;
+      // Indexed before it is handed out: a consumer finds it in the index.
+      // A block indexed already (read again) is not indexed twice.
+      if (!indexComplete_ && (index_.empty() || start > index_.back().Position))
+        index_.push_back({time, start, channel, tag});
       if (indexMode_) {
         // Indexing needs the block heads only: move over the payload; when
         // it lies in the read buffer this costs nothing.
@@ -949,9 +953,6 @@ int TLidFileAccess::ReadBlocks(int maxBlocks, TDateTime stopTime) {
         payload_.clear();
         payload_.shrink_to_fit();
       }
-      // A block indexed already (read again) is not indexed twice.
-      if (!indexComplete_ && (index_.empty() || start > index_.back().Position))
-        index_.push_back({time, start, channel, tag});
       ++count;
     }
   } catch (const TLidFileStream::EError& e) {

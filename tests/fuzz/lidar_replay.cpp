@@ -1,5 +1,6 @@
 // libFuzzer target: the replay of a set of recorded files. The input is a
-// flags byte (how many files, whether embedded calibrations are used) and
+// flags byte (how many files, whether embedded calibrations are used,
+// whether files are indexed while read rather than when added) and
 // one to three files, each a 16-bit little-endian length and its bytes. The
 // files are added, the replay started and its idle reader driven until it
 // stops. It must end "Done" with no file left open, and hand out, file by
@@ -113,6 +114,7 @@ int Run(const uint8_t* data, size_t size) {
   settings.Setup.UseEmbeddedCalib = (flags & 4) != 0;
   TLidarReplay replay(&settings);
   replay.Open();
+  replay.SetIndexWhileReading((flags & 8) != 0);
   THarness harness(replay, files);
   for (size_t i = 0; i < count; ++i) {
     harness.Names.push_back(dir.Path() / ("f" + std::to_string(i) + ".skv2"));
@@ -146,6 +148,7 @@ TSeeds Seeds() {
   seeds.emplace_back("three-in-any-order", "\x06" + file(0, "LS261001", 46000.6) + file(1, "LS261001", 46000.5) +
                                                file(2, "LS261001", 46000.7));
   seeds.emplace_back("torn-end", std::string(1, '\x00') + file(3, "LS261001", 46000.5));
+  seeds.emplace_back("indexed-while-read", "\x09" + file(0, "LS261001", 46000.6) + file(3, "LS261001", 46000.5));
   seeds.emplace_back("two-instruments", "\x01" + file(0, "LS261001", 46000.5) + file(2, "LS261002", 46000.6));
   seeds.emplace_back("damaged-fields", "\x02" + file(4, "LS261001", 46000.5) + file(5, "LS261001", 46000.4) +
                                            file(6, "LS261001", 46000.6));
