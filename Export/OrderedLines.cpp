@@ -1,5 +1,7 @@
 #include "Export/OrderedLines.h"
 
+#include <system_error>
+
 namespace OrlaqExport {
 
 TOrderedLines::~TOrderedLines() {
@@ -13,14 +15,24 @@ TOrderedLines::~TOrderedLines() {
 }
 
 void TOrderedLines::Make(std::function<std::string()> make) {
+  // Started with the first line: an export that never queues one costs no thread.
+  if (!worker_.joinable() && !inPlace_) {
+    try {
+      worker_ = std::thread([this] { Work(); });
+    } catch (const std::system_error&) {
+      inPlace_ = true;  // no thread to be had: lines are made here
+    }
+  }
   std::packaged_task<std::string()> job(std::move(make));
   lines_.push_back(job.get_future());
+  if (inPlace_) {
+    job();
+    return;
+  }
   {
     std::lock_guard<std::mutex> lock(mutex_);
     jobs_.push_back(std::move(job));
   }
-  // Started with the first line: an export that never queues one costs no thread.
-  if (!worker_.joinable()) worker_ = std::thread([this] { Work(); });
   wake_.notify_one();
 }
 

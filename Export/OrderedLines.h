@@ -41,6 +41,7 @@ class TOrderedLines {
   std::condition_variable wake_;
   std::deque<std::packaged_task<std::string()>> jobs_;
   bool stopping_ = false;
+  bool inPlace_ = false;
   std::thread worker_;
 };
 
