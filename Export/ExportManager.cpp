@@ -55,7 +55,7 @@ bool TExportManager::Start(const TExportParameters* parameters) {
   }
   format_->SetArguments(arguments_.get());
   format_->SetFromRecording(source_ && source_->IsReplay());
-  format_->SetLinesBehind(linesBehind_);
+  format_->SetWorkBehind(workBehind_);
   if (!format_->SetParameters(parameters)) {
     startError_ = format_->Refusal();
     Log("Export refused: " + startError_);

@@ -44,9 +44,9 @@ class TExportManager {
   void OnRawData(int recordId, const uint8_t* data, int length, OrlaqLidar::TDateTime time);
   void OnEvent(int sourceId, const std::string& code, OrlaqLidar::TDateTime time, const std::string& comment);
 
-  // Before Start: a batch export, with no window to show the file in the
-  // meantime, may have its lines made on a second thread.
-  void SetLinesBehind(bool on) { linesBehind_ = on; }
+  // Before Start: a batch export, with no window to show the files in the
+  // meantime, may do its heavy work on a second thread.
+  void SetWorkBehind(bool on) { workBehind_ = on; }
   // Writes every line still queued and counts those that failed.
   void Flush();
   // Deliveries the format could not write; a batch run that lost any is
@@ -64,7 +64,7 @@ class TExportManager {
   std::unique_ptr<OrlaqLidar::TDataManager> dataManager_;
   std::unique_ptr<TExportTemplate> format_;
   long long failures_ = 0;
-  bool linesBehind_ = false;
+  bool workBehind_ = false;
   std::string startError_;
 };
 

@@ -35,11 +35,12 @@ class TExportTemplate {
   // Exports of recorded files (true) can be run again after a crash, so
   // they need not make every profile durable as a live station does.
   void SetFromRecording(bool recorded) { fromRecording_ = recorded; }
-  // A batch export may have its lines made on a second thread; they reach
-  // the file in order, at the latest by Flush or Close.
-  virtual void SetLinesBehind(bool) {}
-  // Writes what is still queued; returns how many lines could not be
-  // written since the last call.
+  // A batch export may do its heavy work (making lines, compressing rows)
+  // on a second thread; what it writes reaches the files in order, at the
+  // latest by Flush or Close.
+  virtual void SetWorkBehind(bool) {}
+  // Writes what is still queued; returns how many profiles, records or
+  // events could not be written since the last call.
   virtual long long Flush() { return 0; }
   // Whether profiles must carry their summed raw counts.
   virtual bool NeedsRawCounts() const { return false; }

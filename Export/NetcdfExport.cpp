@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <memory>
+#include <utility>
 
 #include "Config/LidarConfig.h"
 #include "Config/LidarSetup.h"
@@ -64,7 +66,10 @@ bool TNetcdfExport::WriteProfile(const TProfile& handle) {
   try {
     if (!row_ || row_->Period != period || row_->Present[channel]) {
       const std::string name = FileNameFor(profile.StartTime);
-      if (name != file_.Name()) OpenFileFor(profile, name);
+      if (name != file_.Name()) {
+        Settle(0);
+        OpenFileFor(profile, name);
+      }
       // What a continued file holds already is not written twice.
       if (hasStored_ && period <= lastStoredPeriod_) return true;
       row_ = TRow{rows_, period, profile.StartTime, profile.LastTime, std::vector<bool>(channels_.size(), false)};
@@ -73,8 +78,12 @@ bool TNetcdfExport::WriteProfile(const TProfile& handle) {
     row_->Start = std::min(row_->Start, profile.StartTime);
     row_->Stop = std::max(row_->Stop, profile.LastTime);
     row_->Present[channel] = true;
-    WriteRow(profile, channel, *row_);
-    SyncWhenDue();
+    if (behind_) {
+      WriteRowBehind(profile, channel);
+    } else {
+      WriteRow(profile, channel, *row_);
+      SyncWhenDue();
+    }
     hasStored_ = true;
     lastStoredPeriod_ = period;
     return true;
@@ -87,14 +96,73 @@ bool TNetcdfExport::WriteProfile(const TProfile& handle) {
   }
 }
 
-void TNetcdfExport::SyncWhenDue() {
+bool TNetcdfExport::SyncDue() const {
   // A sync costs about as much as processing the profile; an export of
   // recorded files syncs once a second (and at close) instead.
-  const uint64_t now = Services().Clock->TickMs();
-  if (fromRecording_ && lastSync_ && now - *lastSync_ < RecordedSyncMs) return;
+  return !fromRecording_ || !lastSync_ || Services().Clock->TickMs() - *lastSync_ >= RecordedSyncMs;
+}
+
+void TNetcdfExport::SyncWhenDue() {
+  if (!SyncDue()) return;
   WritePending();
   file_.Sync();
-  lastSync_ = now;
+  lastSync_ = Services().Clock->TickMs();
+}
+
+void TNetcdfExport::WriteRowBehind(const TManagedProfile& profile, size_t channel) {
+  // What WriteRow reads of a profile; the profile itself is refilled meanwhile.
+  auto copy = std::make_shared<TManagedProfile>(profile.ChannelID, nullptr, nullptr, profile.ProfileTime, nullptr);
+  copy->DoorCount = profile.DoorCount;
+  copy->LaserShots = profile.LaserShots;
+  copy->StartTime = profile.StartTime;
+  copy->LastTime = profile.LastTime;
+  copy->Signal = profile.Signal;
+  copy->RawCounts = profile.RawCounts;
+  copy->Open = false;
+  const bool sync = SyncDue();
+  if (sync) lastSync_ = Services().Clock->TickMs();
+  // The file and the members WriteRow uses are left alone here until the
+  // queue is settled.
+  behind_->Make([this, copy, channel, row = *row_, sync]() -> std::string {
+    try {
+      WriteRow(*copy, channel, row);
+      if (sync) {
+        WritePending();
+        file_.Sync();
+      }
+      return {};
+    } catch (const ENetcdfError& e) {
+      return "Can't write NetCDF export <" + file_.Name() + ">: " + e.what();
+    }
+  });
+  Settle(MaxQueued);
+}
+
+void TNetcdfExport::Settle(size_t keep) {
+  if (!behind_) return;
+  bool failed = false;
+  const auto take = [&](std::string&& error) {
+    if (error.empty()) return;
+    Log(error);
+    ++lateFailures_;
+    failed = true;
+  };
+  behind_->Take(keep, take);
+  if (!failed) return;
+  // The next profile starts over with the file as it is on disk.
+  behind_->Take(0, take);
+  file_.Close();
+  row_.reset();
+}
+
+void TNetcdfExport::SetWorkBehind(bool on) {
+  Settle(0);
+  behind_ = on ? std::make_unique<TOrderedWork>() : nullptr;
+}
+
+long long TNetcdfExport::Flush() {
+  Settle(0);
+  return std::exchange(lateFailures_, 0);
 }
 
 void TNetcdfExport::OpenFileFor(const TManagedProfile& profile, const std::string& name) {
@@ -112,6 +180,7 @@ void TNetcdfExport::OpenFileFor(const TManagedProfile& profile, const std::strin
       file_.Open(name, true);
       TDateTime lastStart = 0;
       rows_ = StoredRows(lastStart);
+      file_.WriteChunksThrough();
       if (rows_ > 0) {
         hasStored_ = true;
         lastStoredPeriod_ = profile.ProfileTime > 0
@@ -133,6 +202,7 @@ void TNetcdfExport::OpenFileFor(const TManagedProfile& profile, const std::strin
   file_.Create(name, true);
   try {
     DefineFile(profile);
+    file_.WriteChunksThrough();
   } catch (...) {
     // A file without its layout would refuse every later profile.
     file_.Close();
@@ -142,6 +212,7 @@ void TNetcdfExport::OpenFileFor(const TManagedProfile& profile, const std::strin
 }
 
 bool TNetcdfExport::Close() {
+  Settle(0);
   bool ok = true;
   try {
     if (file_.IsOpen()) WritePending();

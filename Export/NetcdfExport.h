@@ -6,6 +6,7 @@
 // the profile being written (an export of recorded files, which can be run
 // again, syncs once a second). An existing file is continued after its last
 // whole row; profiles of periods it already holds are not written again.
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "Config/ChannelConfig.h"
 #include "Export/ExportTemplate.h"
 #include "Export/NetcdfFile.h"
+#include "Export/OrderedWork.h"
 
 namespace OrlaqExport {
 
@@ -25,6 +27,10 @@ class TNetcdfExport : public TExportTemplate {
   // Chooses the exported channels; false (with Refusal) when none is.
   bool SetParameters(const TExportParameters* parameters) override;
   bool WriteProfile(const OrlaqLidar::TProfile& profile) override;
+  // Rows written and synced on a second thread; the open, define and close
+  // of files stay here, each after the queued work is done.
+  void SetWorkBehind(bool on) override;
+  long long Flush() override;
   bool Close() override;
   std::string GetDescription() const override { return file_.IsOpen() ? file_.Name() : std::string(); }
 
@@ -68,8 +74,17 @@ class TNetcdfExport : public TExportTemplate {
 
  private:
   static constexpr uint64_t RecordedSyncMs = 1000;
+  // A few rows queued keep the second thread busy; more would only hold memory.
+  static constexpr size_t MaxQueued = 8;
   void OpenFileFor(const OrlaqLidar::TManagedProfile& profile, const std::string& name);
   void SyncWhenDue();
+  bool SyncDue() const;
+  // Runs WriteRow on the second thread, for a copy of what it reads.
+  void WriteRowBehind(const OrlaqLidar::TManagedProfile& profile, size_t channel);
+  // Takes the outcomes of the queued work until at most keep are queued;
+  // a failure is logged and, once nothing is queued, closes the file as a
+  // failure in place does.
+  void Settle(size_t keep);
   static long long PeriodOf(const OrlaqLidar::TManagedProfile& profile);
 
   std::optional<TRow> row_;
@@ -77,6 +92,8 @@ class TNetcdfExport : public TExportTemplate {
   long long lastStoredPeriod_ = -1;
   bool hasStored_ = false;
   std::optional<uint64_t> lastSync_;
+  std::unique_ptr<TOrderedWork> behind_;
+  long long lateFailures_ = 0;
 };
 
 }  // namespace OrlaqExport

@@ -1,5 +1,7 @@
 #include "Export/NetcdfFile.h"
 
+#include <vector>
+
 #include <netcdf.h>
 
 namespace OrlaqExport {
@@ -69,5 +71,17 @@ void TNetcdfFile::PutDouble(int variable, const char* name, double value) {
 }
 
 void TNetcdfFile::Sync() { NcCheck(nc_sync(id_), "syncing " + name_); }
+
+void TNetcdfFile::WriteChunksThrough() {
+  int count = 0;
+  NcCheck(nc_inq_varids(id_, &count, nullptr), "variables of " + name_);
+  std::vector<int> ids(static_cast<size_t>(count));
+  if (count) NcCheck(nc_inq_varids(id_, &count, ids.data()), "variables of " + name_);
+  for (const int v : ids) {
+    int storage = NC_CONTIGUOUS;
+    if (nc_inq_var_chunking(id_, v, &storage, nullptr) == NC_NOERR && storage == NC_CHUNKED)
+      NcCheck(nc_set_var_chunk_cache(id_, v, 0, 0, 1.0f), "chunk cache of " + name_);
+  }
+}
 
 }  // namespace OrlaqExport

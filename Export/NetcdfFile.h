@@ -42,6 +42,10 @@ class TNetcdfFile {
   void PutDouble(int variable, const char* name, double value);
   // Metadata and data on disk now: what a crash after it cannot lose.
   void Sync();
+  // Every chunked variable's chunks go through compression into the file
+  // as they are written, instead of waiting in the cache for the next sync
+  // or the close: the exports write each chunk whole, once.
+  void WriteChunksThrough();
 
  private:
   int id_ = -1;

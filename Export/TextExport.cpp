@@ -220,9 +220,9 @@ bool TTextExport::Append(std::string_view text) {
   return false;
 }
 
-void TTextExport::SetLinesBehind(bool on) {
+void TTextExport::SetWorkBehind(bool on) {
   TakeLines(true);
-  behind_ = on ? std::make_unique<TOrderedLines>() : nullptr;
+  behind_ = on ? std::make_unique<TOrderedWork>() : nullptr;
 }
 
 void TTextExport::TakeLines(bool all) {

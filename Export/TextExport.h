@@ -9,7 +9,7 @@
 
 #include "Export/ExportFile.h"
 #include "Export/ExportTemplate.h"
-#include "Export/OrderedLines.h"
+#include "Export/OrderedWork.h"
 #include "Export/TextLine.h"
 
 namespace OrlaqExport {
@@ -31,7 +31,7 @@ class TTextExport : public TExportTemplate {
   bool WriteProfile(const OrlaqLidar::TProfile& profile) override;
   bool WriteEvent(const OrlaqLidar::TLidarEvent& event) override;
   bool PrepareFile() override;
-  void SetLinesBehind(bool on) override;
+  void SetWorkBehind(bool on) override;
   long long Flush() override;
   bool Close() override;
   // The open file's name, or empty.
@@ -51,7 +51,7 @@ class TTextExport : public TExportTemplate {
 
   TExportFile file_;
   // Lines made behind (a batch export); null when made in place.
-  std::unique_ptr<TOrderedLines> behind_;
+  std::unique_ptr<TOrderedWork> behind_;
   long long lateFailures_ = 0;
   std::string fileName_;
   bool definitionsPending_ = false;

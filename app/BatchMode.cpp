@@ -107,7 +107,7 @@ int TBatchMode::Export() {
   if (exportWanted_) {
     if (const int refused = PrepareExport(); refused < 0) return refused;
     session = std::make_unique<OrlaqExport::TExportSession>(settings_, app_.Config, *replay);
-    session->Manager().SetLinesBehind(true);
+    session->Manager().SetWorkBehind(true);
     if (!session->Start()) return Refuse(session->Manager().StartError()), -3;
   }
   THeadlessReplay reader(*replay, err_, err_, progress_);

@@ -38,6 +38,10 @@ SKV_GATE_LOOP void Decode(const uint8_t* p, int width, int n, double* out) {
   }
 }
 
+SKV_GATE_LOOP void AddCounts(const double* signal, double* raw, int n) {
+  for (int i = 0; i < n; ++i) raw[i] += signal[i];
+}
+
 }  // namespace
 
 int TSpacialSampling::FindShotField(const TChannelConfig& channel) {
@@ -76,9 +80,7 @@ bool TSpacialSampling::Process(TManagedProfile* profile) {
   } else {
     Decode(Shot->Data(), channel.DoorsByte, n, signal);
     // Counts of a record that stands for no laser shot are not counted.
-    double* raw = profile->RawCounts.data();
-    const int m = std::min(n, static_cast<int>(profile->RawCounts.size()));
-    for (int i = 0; i < m; ++i) raw[i] += signal[i];
+    AddCounts(signal, profile->RawCounts.data(), std::min(n, static_cast<int>(profile->RawCounts.size())));
   }
   // Gates the record does not have carry nothing.
   std::fill(signal + n, signal + gates, 0.0);

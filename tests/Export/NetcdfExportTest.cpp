@@ -331,6 +331,34 @@ TEST_F(NetcdfExportTest, AProfileCutByACrashIsWrittenAgainAndAnUnreadableFileIsK
   EXPECT_EQ(TReader(File("SN7_20240501.nc")).Dim("time"), 2u);
 }
 
+// A batch run writes and compresses its rows on a second thread: the
+// files must be those the export writes in place.
+TEST_F(NetcdfExportTest, WorkBehindWritesTheSameFiles) {
+  OrlaqLidar::Test::TTestSource replay("Replay", true);
+  feed = &replay;
+  for (const bool behind : {false, true}) {
+    config.Folder = (dir / (behind ? "behind" : "inplace")).string();
+    for (const char* type : {"SCC", "CF"}) {
+      config.Type = type;
+      parameters = TExportParameters(config);
+      manager = std::make_unique<TExportManager>(settings, feed);
+      manager->SetWorkBehind(behind);
+      ASSERT_TRUE(manager->Start(&parameters)) << manager->StartError();
+      // Twelve profiles across an hour's slice.
+      for (int s = 0; s < 12 * 60; s += 20) Shots(At(9, 54, 0) + s / SecondsPerDay, 1 + s % 7, 100);
+      manager->DataManager()->Flush();
+      manager->Flush();
+      EXPECT_EQ(manager->Failures(), 0);
+      manager.reset();
+    }
+  }
+  for (const char* name : {"SN7_20240501_0009.nc", "SN7_20240501_0010.nc", "SN7_20240501.nc"}) {
+    const std::string inPlace = Shell("ncdump " + (dir / "inplace" / name).string() + " | tail -n +2");
+    EXPECT_NE(inPlace.find("data:"), std::string::npos) << name;
+    EXPECT_EQ(Shell("ncdump " + (dir / "behind" / name).string() + " | tail -n +2"), inPlace) << name;
+  }
+}
+
 TEST_F(NetcdfExportTest, NcdumpShowsTheLayoutAndAnotherLocaleWritesTheSameFiles) {
   const auto write = [&](const char* locale, const std::string& folder) {
     std::setlocale(LC_ALL, locale);

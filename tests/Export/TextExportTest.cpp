@@ -202,7 +202,7 @@ TEST_F(TextExport, LinesMadeBehindReachTheFilesInTheSameOrderAndBytes) {
     Config.Folder = (Dir / (behind ? "behind" : "inplace")).string();
     TTextExport e;
     Start(e);
-    e.SetLinesBehind(behind);
+    e.SetWorkBehind(behind);
     // Profiles, monitoring and events across three slices.
     for (int minute = 0; minute < 25; ++minute) {
       const TDateTime t = EncodeDateTime(2014, 3, 5, 3, minute, 0);

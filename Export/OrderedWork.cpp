@@ -1,10 +1,10 @@
-#include "Export/OrderedLines.h"
+#include "Export/OrderedWork.h"
 
 #include <system_error>
 
 namespace OrlaqExport {
 
-TOrderedLines::~TOrderedLines() {
+TOrderedWork::~TOrderedWork() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
@@ -14,13 +14,13 @@ TOrderedLines::~TOrderedLines() {
   if (worker_.joinable()) worker_.join();
 }
 
-void TOrderedLines::Make(std::function<std::string()> make) {
+void TOrderedWork::Make(std::function<std::string()> make) {
   // Started with the first line: an export that never queues one costs no thread.
   if (!worker_.joinable() && !inPlace_) {
     try {
       worker_ = std::thread([this] { Work(); });
     } catch (const std::system_error&) {
-      inPlace_ = true;  // no thread to be had: lines are made here
+      inPlace_ = true;  // no thread to be had: jobs run here
     }
   }
   std::packaged_task<std::string()> job(std::move(make));
@@ -36,13 +36,13 @@ void TOrderedLines::Make(std::function<std::string()> make) {
   wake_.notify_one();
 }
 
-void TOrderedLines::Add(std::string line) {
+void TOrderedWork::Add(std::string line) {
   std::promise<std::string> made;
   made.set_value(std::move(line));
   lines_.push_back(made.get_future());
 }
 
-void TOrderedLines::Take(size_t keep, const std::function<void(std::string&&)>& sink) {
+void TOrderedWork::Take(size_t keep, const std::function<void(std::string&&)>& sink) {
   while (lines_.size() > keep) {
     std::string line = lines_.front().get();
     lines_.pop_front();
@@ -50,7 +50,7 @@ void TOrderedLines::Take(size_t keep, const std::function<void(std::string&&)>& 
   }
 }
 
-void TOrderedLines::Work() {
+void TOrderedWork::Work() {
   for (;;) {
     std::packaged_task<std::string()> job;
     {
