@@ -1,6 +1,8 @@
 // skyvane-bench [NAME...]: runs the named benchmarks (all without a name) and
 // prints one line per figure: "<name>.<figure> = <value> <unit>".
+#include <QGuiApplication>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -16,6 +18,14 @@ int main(int argc, char** argv) {
     std::printf("\n");
     return 0;
   }
+  // One offscreen GUI application for the whole run: the quicklook draws
+  // text, the live benchmarks need an event loop, and a core application
+  // made first by one of those would leave the quicklook without fonts.
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  int qtArgc = 1;
+  char* qtArgv[] = {argv[0], nullptr};
+  QGuiApplication app(qtArgc, qtArgv);
+
   std::vector<std::string> wanted(argv + 1, argv + argc);
   int failures = 0;
   for (const auto& b : Registry()) {
