@@ -36,6 +36,8 @@ size_t ShortFloatChars(double v, char* out) {
   if (std::signbit(f)) *o++ = '-';
   // The shortest digits that read back as the same float (at most 9),
   // without trailing zeros: the export's hottest path, a day holds millions.
+  // fmt's Dragonbox through its detail interface: the public one would lay
+  // the digits out its own way.
   const auto decimal = fmt::detail::dragonbox::to_decimal(std::fabs(f));
   // The digits end at digits + 16; the bytes behind them let every copy
   // below move a fixed 16 bytes, of which the count needed is kept (out
